@@ -1,0 +1,38 @@
+#!/bin/sh
+# Installs the Debian packages a command needs, or says how to.
+# Usage: scripts/deps.sh build|test
+set -eu
+
+build_pkgs="cmake ninja-build g++ libfmt-dev"
+test_pkgs="$build_pkgs libgtest-dev googletest"
+
+case "${1:-build}" in
+  build) wanted=$build_pkgs ;;
+  test) wanted=$test_pkgs ;;
+  *) echo "deps.sh: unknown package set '$1'" >&2; exit 2 ;;
+esac
+
+missing=""
+for p in $wanted; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  case "$status" in
+    *"install ok installed"*) ;;
+    *) missing="$missing $p" ;;
+  esac
+done
+
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages; install them with:" >&2
+  echo "  sudo apt-get install -y$missing" >&2
+  exit 1
+fi
+
+echo "installing:$missing" >&2
+export DEBIAN_FRONTEND=noninteractive
+# A fresh image has empty package lists; refresh them only when an install needs it.
+if ! apt-get install -y -q --no-install-recommends $missing >&2; then
+  apt-get update -q >&2
+  apt-get install -y -q --no-install-recommends $missing >&2
+fi
