@@ -1,0 +1,26 @@
+#include "bench/console.h"
+
+#include <cstdio>
+
+namespace bench {
+namespace {
+
+class StandardConsole final : public Console {
+ public:
+  void out(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stdout); }
+  void flush_out() override { std::fflush(stdout); }
+  void err(std::string_view text) override {
+    std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+  }
+};
+
+}  // namespace
+
+Console& standard_console() {
+  static StandardConsole console;
+  return console;
+}
+
+}  // namespace bench

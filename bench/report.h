@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "bench/console.h"
+#include "bench/run_result.h"
+
+namespace bench {
+
+/// Version shown in the valid-result banner.
+inline constexpr std::string_view kVersionText = "1.2.0";
+
+/// The per-thread table (header and one row per result, in list order).
+std::string format_result_table(const RunResult& result);
+
+/// Decides the verdict, prints table, banners and score to `console`, and
+/// returns the outcome. `brand` is the processor brand string for the banner.
+RunOutcome report_results(const RunResult& result, Console& console, std::string_view brand);
+
+/// The same with the real processor brand on the standard streams.
+RunOutcome report_results(const RunResult& result);
+
+/// The three-line invalid box, to the error stream.
+void print_invalid_box(Console& console);
+
+}  // namespace bench
