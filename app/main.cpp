@@ -1,6 +1,36 @@
-#include <cstdio>
+// Process entry: parse, validate, run exactly one mode, map it to the exit code.
+#include "app/entry.h"
+#include "app/help_mode.h"
+#include "app/modes.h"
+#include "app/option_table.h"
+#include "cli/tokens.h"
 
-int main() {
-  std::fputs("zelvo: not yet built\n", stderr);
-  return 1;
+int main(int argc, char** argv) {
+  app::Invocation invocation;
+  const cli::ArgList args = cli::ArgList::from_main(argc, argv);
+  const app::Selection selection = invocation.select_mode(args);
+
+  switch (selection.mode) {
+    case app::Mode::rejected:
+      app::write_error_line(selection.message);
+      return 1;
+    case app::Mode::animation:
+      return app::play_animation_mode();
+    case app::Mode::help:
+      app::run_help_mode(invocation.command_line(), app::grid_sizes);
+      return 0;
+    case app::Mode::topology_dump:
+      return app::run_topology_dump_mode();
+    case app::Mode::timer_dump:
+      return app::run_timer_dump_mode();
+    case app::Mode::benchmark:
+      break;
+  }
+
+  if (const platform::OptError guard = app::check_benchmark_guards(invocation.options().size);
+      guard.failed()) {
+    app::write_error_line(guard.message());
+    return 1;
+  }
+  return app::run_benchmark_mode(invocation.options());
 }

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "bench/run_options.h"
+
+namespace app {
+
+// The modes that live in other modules. Each returns the process exit code.
+
+/// The console animation (--zelvo).
+int play_animation_mode();
+
+/// The detected processor topology (--topo-debug).
+int run_topology_dump_mode();
+
+/// The detected timers and processor (--timer-debug).
+int run_timer_dump_mode();
+
+/// The benchmark run with a copy of `options`, after the overflow guards passed.
+int run_benchmark_mode(const bench::RunOptions& options);
+
+}  // namespace app
