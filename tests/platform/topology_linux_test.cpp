@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/topology_shape.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -60,8 +62,11 @@ class SysfsTree : public testing::Test {
     }
   }
 
-  std::string printout() {
-    return print_topology(platform::detect_topology(platform::os::read_sysfs_relations(root_)));
+  // The tree the records of the fixture give, in the compact picture.
+  std::string tree_shape() {
+    const platform::Topology t =
+        platform::detect_topology(platform::os::read_sysfs_relations(root_));
+    return zelvo_test::shape(t) + fmt::format(" [{} levels]", t.perf_level_count);
   }
 
   fs::path root_;
@@ -80,14 +85,7 @@ TEST_F(SysfsTree, TwoCoresOneCacheOneNode) {
   EXPECT_EQ(records[3].kind, RelationKind::kCache);
   EXPECT_EQ(records[3].cache_level, 3u);
   EXPECT_EQ(records[3].cache_type, platform::CacheType::kUnified);
-  EXPECT_EQ(printout(),
-            "perf_level_count=1\n"
-            "numa node id=0\n"
-            "|--llc id=0\n"
-            "|  |--core id=0 perf_level=0\n"
-            "|  |  |--logical idx=0 os=0\n"
-            "|  |--core id=1 perf_level=0\n"
-            "|  |  |--logical idx=0 os=1\n");
+  EXPECT_EQ(tree_shape(), "n0/l0: 0(0) 1(1) [1 levels]");
 }
 
 TEST_F(SysfsTree, TwoSocketsWithSmtAndAnOfflineProcessor) {
@@ -103,23 +101,7 @@ TEST_F(SysfsTree, TwoSocketsWithSmtAndAnOfflineProcessor) {
   write("devices/system/cpu/cpu7/online", "0\n");
   write("devices/system/node/node0/cpulist", "0-1,4-5\n");
   write("devices/system/node/node1/cpulist", "2-3,6-7\n");
-  EXPECT_EQ(printout(),
-            "perf_level_count=1\n"
-            "numa node id=0\n"
-            "|--llc id=0\n"
-            "|  |--core id=0 perf_level=0\n"
-            "|  |  |--logical idx=0 os=0\n"
-            "|  |  |--logical idx=1 os=4\n"
-            "|  |--core id=1 perf_level=0\n"
-            "|  |  |--logical idx=0 os=1\n"
-            "|  |  |--logical idx=1 os=5\n"
-            "numa node id=1\n"
-            "|--llc id=1\n"
-            "|  |--core id=2 perf_level=0\n"
-            "|  |  |--logical idx=0 os=2\n"
-            "|  |  |--logical idx=1 os=6\n"
-            "|  |--core id=3 perf_level=0\n"
-            "|  |  |--logical idx=0 os=3\n");
+  EXPECT_EQ(tree_shape(), "n0/l0: 0(0,4) 1(1,5); n1/l1: 2(2,6) 3(3) [1 levels]");
 }
 
 TEST_F(SysfsTree, HybridPmuLists) {
@@ -130,20 +112,7 @@ TEST_F(SysfsTree, HybridPmuLists) {
   add_cpu(5, "5", "0-5");
   write("devices/cpu_core/cpus", "0-3\n");
   write("devices/cpu_atom/cpus", "4-5\n");
-  EXPECT_EQ(printout(),
-            "perf_level_count=2\n"
-            "numa node id=0\n"
-            "|--llc id=0\n"
-            "|  |--core id=0 perf_level=0\n"
-            "|  |  |--logical idx=0 os=0\n"
-            "|  |  |--logical idx=1 os=1\n"
-            "|  |--core id=1 perf_level=0\n"
-            "|  |  |--logical idx=0 os=2\n"
-            "|  |  |--logical idx=1 os=3\n"
-            "|  |--core id=2 perf_level=1\n"
-            "|  |  |--logical idx=0 os=4\n"
-            "|  |--core id=3 perf_level=1\n"
-            "|  |  |--logical idx=0 os=5\n");
+  EXPECT_EQ(tree_shape(), "n0/l0: 0(0,1) 1(2,3) 2p1(4) 3p1(5) [2 levels]");
 }
 
 TEST_F(SysfsTree, ProcessorsBeyond64SplitIntoGroups) {
@@ -183,16 +152,7 @@ TEST_F(SysfsTree, MalformedFilesFallBackWithoutCrashing) {
   write("devices/system/node/node1/cpulist", "1-0\n");
   write("devices/system/node/nodeX/cpulist", "2\n");
   write("devices/cpu_core/cpus", "0-1,\n");
-  EXPECT_EQ(printout(),
-            "perf_level_count=1\n"
-            "numa node id=0\n"
-            "|--llc id=0\n"
-            "|  |--core id=0 perf_level=0\n"
-            "|  |  |--logical idx=0 os=0\n"
-            "|  |  |--logical idx=1 os=1\n"
-            "|--llc id=1\n"
-            "|  |--core id=1 perf_level=0\n"
-            "|  |  |--logical idx=0 os=2\n");
+  EXPECT_EQ(tree_shape(), "n0/l0: 0(0,1); n0/l1: 1(2) [1 levels]");
 }
 
 }  // namespace

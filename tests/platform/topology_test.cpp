@@ -6,7 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/topology_shape.h"
+
 namespace {
+
+using zelvo_test::shape;
 
 using platform::CacheType;
 using platform::GroupAffinity;
@@ -85,20 +89,12 @@ TEST(TopologyTest, EfficiencyClassesBecomeDescendingPerfLevels) {
       core(0, {{0, 0x20}}),
   });
   EXPECT_EQ(hybrid.perf_level_count, 2u);
-  const auto& cores = hybrid.numa_nodes.at(0).llcs.at(0).cores;
-  ASSERT_EQ(cores.size(), 4u);
-  EXPECT_EQ(cores[0].perf_level, 0u);
-  EXPECT_EQ(cores[1].perf_level, 1u);
-  EXPECT_EQ(cores[2].perf_level, 0u);
-  EXPECT_EQ(cores[3].perf_level, 1u);
+  EXPECT_EQ(shape(hybrid), "n0/l0: 0(0,1) 1p1(2) 2(3,4) 3p1(5)");
 
   // Classes need not be contiguous: 5, 2, 0 become 0, 1, 2.
   const Topology sparse = detect({core(2, {{0, 1}}), core(0, {{0, 2}}), core(5, {{0, 4}})});
   EXPECT_EQ(sparse.perf_level_count, 3u);
-  const auto& s = sparse.numa_nodes.at(0).llcs.at(0).cores;
-  EXPECT_EQ(s[0].perf_level, 1u);
-  EXPECT_EQ(s[1].perf_level, 2u);
-  EXPECT_EQ(s[2].perf_level, 0u);
+  EXPECT_EQ(shape(sparse), "n0/l0: 0p1(0) 1p2(1) 2(2)");
 }
 
 TEST(TopologyTest, CacheDomainsTakeRecordOrderAndSortCores) {
@@ -112,42 +108,25 @@ TEST(TopologyTest, CacheDomainsTakeRecordOrderAndSortCores) {
       core(0, {{0, 0x02}}),
       core(0, {{0, 0x20}}),
   });
-  EXPECT_EQ(print_topology(t),
-            "perf_level_count=1\n"
-            "numa node id=0\n"
-            "|--llc id=0\n"
-            "|  |--core id=1 perf_level=0\n"
-            "|  |  |--logical idx=0 os=4\n"
-            "|  |--core id=3 perf_level=0\n"
-            "|  |  |--logical idx=0 os=5\n"
-            "|--llc id=1\n"
-            "|  |--core id=0 perf_level=0\n"
-            "|  |  |--logical idx=0 os=0\n"
-            "|  |--core id=2 perf_level=0\n"
-            "|  |  |--logical idx=0 os=1\n");
+  EXPECT_EQ(shape(t), "n0/l0: 1(4) 3(5); n0/l1: 0(0) 2(1)");
 }
 
 TEST(TopologyTest, MissingOrEmptyLevel3Records) {
   // No level-3 cache at all: every core is in domain 0.
-  const Topology none = detect({cache(2, {{0, 1}}), core(0, {{0, 1}}), core(0, {{0, 2}})});
-  ASSERT_EQ(none.numa_nodes.at(0).llcs.size(), 1u);
-  EXPECT_EQ(none.numa_nodes[0].llcs[0].id, 0u);
-  EXPECT_EQ(none.numa_nodes[0].llcs[0].cores.size(), 2u);
+  EXPECT_EQ(shape(detect({cache(2, {{0, 1}}), core(0, {{0, 1}}), core(0, {{0, 2}})})),
+            "n0/l0: 0(0) 1(1)");
 
   // A record with no group still takes id 0; the real cache becomes 1.
-  const Topology empty_first = detect({cache(3, {}), cache(3, {{0, 3}}), core(0, {{0, 3}})});
-  ASSERT_EQ(empty_first.numa_nodes.at(0).llcs.size(), 1u);
-  EXPECT_EQ(empty_first.numa_nodes[0].llcs[0].id, 1u);
+  EXPECT_EQ(shape(detect({cache(3, {}), cache(3, {{0, 3}}), core(0, {{0, 3}})})),
+            "n0/l1: 0(0,1)");
 
   // A core with no hardware threads falls into node 0, domain 0.
-  const Topology bare = detect({cache(3, {{0, 1}}), core(0, {}), core(0, {{0, 1}})});
-  EXPECT_EQ(print_topology(bare),
-            "perf_level_count=1\n"
-            "numa node id=0\n"
-            "|--llc id=0\n"
-            "|  |--core id=0 perf_level=0\n"
-            "|  |--core id=1 perf_level=0\n"
-            "|  |  |--logical idx=0 os=0\n");
+  EXPECT_EQ(shape(detect({cache(3, {{0, 1}}), core(0, {}), core(0, {{0, 1}})})),
+            "n0/l0: 0() 1(0)");
+
+  // A core whose threads lie on two nodes goes with its last thread's node.
+  EXPECT_EQ(shape(detect({node(0, {{0, 1}}), node(2, {{0, 2}}), core(0, {{0, 3}})})),
+            "n2/l0: 0(0,1)");
 }
 
 TEST(TopologyTest, NumaNodes) {
@@ -162,20 +141,7 @@ TEST(TopologyTest, NumaNodes) {
       core(0, {{0, 0x04}}),
       core(0, {{0, 0x08}}),
   });
-  EXPECT_EQ(print_topology(two),
-            "perf_level_count=1\n"
-            "numa node id=0\n"
-            "|--llc id=0\n"
-            "|  |--core id=0 perf_level=0\n"
-            "|  |  |--logical idx=0 os=0\n"
-            "|  |--core id=1 perf_level=0\n"
-            "|  |  |--logical idx=0 os=1\n"
-            "numa node id=1\n"
-            "|--llc id=1\n"
-            "|  |--core id=2 perf_level=0\n"
-            "|  |  |--logical idx=0 os=2\n"
-            "|  |--core id=3 perf_level=0\n"
-            "|  |  |--logical idx=0 os=3\n");
+  EXPECT_EQ(shape(two), "n0/l0: 0(0) 1(1); n1/l1: 2(2) 3(3)");
 
   // Only a node record's first mask counts: group 0's processor stays on node 0.
   const Topology spanning = detect({
@@ -183,11 +149,7 @@ TEST(TopologyTest, NumaNodes) {
       core(0, {{0, 0x1}}),
       core(0, {{1, 0x1}}),
   });
-  ASSERT_EQ(spanning.numa_nodes.size(), 2u);
-  EXPECT_EQ(spanning.numa_nodes[0].id, 0u);
-  EXPECT_EQ(spanning.numa_nodes[0].llcs[0].cores[0].id, 0u);
-  EXPECT_EQ(spanning.numa_nodes[1].id, 3u);
-  EXPECT_EQ(spanning.numa_nodes[1].llcs[0].cores[0].id, 1u);
+  EXPECT_EQ(shape(spanning), "n0/l0: 0(0); n3/l0: 1(1:0)");
 }
 
 TEST(TopologyTest, MoreThan64ProcessorsInThreeGroups) {
