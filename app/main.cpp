@@ -3,10 +3,14 @@
 #include "app/help_mode.h"
 #include "app/modes.h"
 #include "app/option_table.h"
+#include "app/topology_dump.h"
 #include "cli/tokens.h"
+#include "platform/topology.h"
 
 int main(int argc, char** argv) {
   app::Invocation invocation;
+  // Detected at most once, and only by a mode that needs the tree.
+  platform::TopologyCache topology;
   const cli::ArgList args = cli::ArgList::from_main(argc, argv);
   const app::Selection selection = invocation.select_mode(args);
 
@@ -20,7 +24,8 @@ int main(int argc, char** argv) {
       app::run_help_mode(invocation.command_line(), app::grid_sizes);
       return 0;
     case app::Mode::topology_dump:
-      return app::run_topology_dump_mode();
+      app::run_topology_dump(topology);
+      return 0;
     case app::Mode::timer_dump:
       return app::run_timer_dump_mode();
     case app::Mode::benchmark:

@@ -9,9 +9,6 @@ namespace app {
 /// The console animation (--zelvo).
 int play_animation_mode();
 
-/// The detected processor topology (--topo-debug).
-int run_topology_dump_mode();
-
 /// The detected timers and processor (--timer-debug).
 int run_timer_dump_mode();
 

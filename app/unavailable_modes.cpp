@@ -18,8 +18,6 @@ int unavailable(std::string_view what) {
 
 int play_animation_mode() { return unavailable("the animation (--zelvo)"); }
 
-int run_topology_dump_mode() { return unavailable("the topology dump (--topo-debug)"); }
-
 int run_timer_dump_mode() { return unavailable("the timer dump (--timer-debug)"); }
 
 int run_benchmark_mode(const bench::RunOptions&) { return unavailable("the benchmark run"); }
