@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "app/option_table.h"
+
+namespace {
+
+using app::Mode;
+
+struct Case {
+  std::vector<std::string> args;
+  Mode mode;
+  std::string message;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+  for (const auto& a : c.args) *os << '[' << a << ']';
+}
+
+class EntryTest : public testing::TestWithParam<Case> {};
+
+TEST_P(EntryTest, SelectsModeOrMessage) {
+  app::Invocation invocation;
+  const cli::ArgList args{"zelvo", GetParam().args};
+  const app::Selection selection = invocation.select_mode(args);
+  EXPECT_EQ(selection.mode, GetParam().mode);
+  EXPECT_EQ(selection.message, GetParam().message);
+}
+
+const std::string kSizeList =
+    "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";
+
+INSTANTIATE_TEST_SUITE_P(
+    Precedence, EntryTest,
+    testing::Values(
+        Case{{}, Mode::benchmark, ""},
+        // The animation wins over invalid values, in either order.
+        Case{{"--zelvo", "--size", "100"}, Mode::animation, ""},
+        Case{{"--size", "100", "--zelvo"}, Mode::animation, ""},
+        Case{{"--zelvo", "--isa", "x", "--help", "--topo-debug"}, Mode::animation, ""},
+        // Validation comes before help; arguments after the help flag are never read.
+        Case{{"--size", "100", "--help"},
+             Mode::rejected,
+             "Invalid size '100', must be one of: " + kSizeList},
+        Case{{"--help", "--size", "100"}, Mode::help, ""},
+        Case{{"--help", "--zelvo"}, Mode::help, ""},
+        Case{{"--timer-debug", "--help"}, Mode::help, ""},
+        Case{{"--topo-debug", "--timer-debug"}, Mode::topology_dump, ""},
+        Case{{"--timer-debug"}, Mode::timer_dump, ""},
+        // Workload before isa, both compared exactly.
+        Case{{"--workload", "Standing_wave", "--isa", "avx512"},
+             Mode::rejected,
+             "Invalid workload name 'Standing_wave', must be one of: "
+             "standing_wave, soft_gaussian"},
+        Case{{"--isa", "avx512"},
+             Mode::rejected,
+             "Invalid isa name 'avx512', must be one of: sse2, avx, avx2, fma"},
+        Case{{"--isa="}, Mode::rejected,
+             "Invalid isa name '', must be one of: sse2, avx, avx2, fma"},
+        Case{{"-s", "18446744073709551615"},
+             Mode::rejected,
+             "Invalid size '18446744073709551615', must be one of: " + kSizeList},
+        // Parse errors come first of all.
+        Case{{"--threading", "NUMA", "--zelvo"},
+             Mode::rejected,
+             "Value 'NUMA' not expected. Allowed values are: os, numa, phte"},
+        Case{{"--bogus", "--help"}, Mode::rejected, "Unrecognized token: --bogus"},
+        // Durations are not checked here; the run clamps them.
+        Case{{"-d", "0"}, Mode::benchmark, ""}, Case{{"-d", "5000"}, Mode::benchmark, ""}));
+
+TEST(EntryTest, DefaultsAndParsedValues) {
+  app::Invocation defaults;
+  const cli::ArgList none{"zelvo", {}};
+  ASSERT_EQ(defaults.select_mode(none).mode, Mode::benchmark);
+  const bench::RunOptions& d = defaults.options();
+  EXPECT_EQ(d.numthreads, 0u);
+  EXPECT_EQ(d.duration, 30u);
+  EXPECT_EQ(d.size, 192u);
+  EXPECT_EQ(d.threading, "os");
+  EXPECT_EQ(d.workload, "standing_wave");
+  EXPECT_EQ(d.isa, "sse2");
+  EXPECT_FALSE(d.strict_isa_check || d.large_pages || d.bypass_timer_check);
+
+  app::Invocation all;
+  const cli::ArgList args{"zelvo",
+                          {"-n", "3", "-d", "7", "-s", "8192", "--workload", "soft_gaussian",
+                           "--isa", "fma", "--strict-isa-check", "--threading", "phte",
+                           "--large-pages", "--bypass-timer-check"}};
+  ASSERT_EQ(all.select_mode(args).mode, Mode::benchmark);
+  const bench::RunOptions& o = all.options();
+  EXPECT_EQ(o.numthreads, 3u);
+  EXPECT_EQ(o.duration, 7u);
+  EXPECT_EQ(o.size, 8192u);
+  EXPECT_EQ(o.workload, "soft_gaussian");
+  EXPECT_EQ(o.isa, "fma");
+  EXPECT_EQ(o.threading, "phte");
+  EXPECT_TRUE(o.strict_isa_check && o.large_pages && o.bypass_timer_check);
+}
+
+TEST(EntryTest, EveryGridSizeAndNameIsAccepted) {
+  for (const std::uint64_t n : app::grid_sizes) EXPECT_TRUE(app::is_valid_grid_size(n)) << n;
+  EXPECT_FALSE(app::is_valid_grid_size(0));
+  EXPECT_FALSE(app::is_valid_grid_size(100));
+  for (const char* w : {"standing_wave", "soft_gaussian"}) EXPECT_TRUE(app::is_valid_workload(w));
+  for (const char* i : {"sse2", "avx", "avx2", "fma"}) EXPECT_TRUE(app::is_valid_isa(i));
+  for (const char* bad : {"", "SSE2", "sse2 ", "avx512"}) EXPECT_FALSE(app::is_valid_isa(bad));
+}
+
+TEST(EntryTest, BenchmarkGuards) {
+  // No allowed size trips either guard.
+  for (const std::uint64_t n : app::grid_sizes) EXPECT_TRUE(app::check_benchmark_guards(n).ok()) << n;
+
+  // (n + 2)^3 * 32 first exceeds 64 bits at n = 832,254.
+  EXPECT_TRUE(app::check_benchmark_guards(832'253).ok());
+  EXPECT_EQ(app::check_benchmark_guards(832'254).message(),
+            "grid size 832254 would overflow memory calculation");
+  // (2^22)^3 wraps to 0 in 64 bits; a guard on the wrapped cube would pass it.
+  EXPECT_EQ(app::check_benchmark_guards((std::uint64_t{1} << 22) - 2).message(),
+            "grid size 4194302 would overflow memory calculation");
+  EXPECT_EQ(app::check_benchmark_guards(UINT64_MAX).message(),
+            "grid size 18446744073709551615 would overflow memory calculation");
+  EXPECT_EQ(app::check_benchmark_guards(UINT64_MAX - 2).message(),
+            "grid size 18446744073709551613 would overflow memory calculation");
+}
+
+}  // namespace
