@@ -37,5 +37,5 @@ int main(int argc, char** argv) {
     app::write_error_line(guard.message());
     return 1;
   }
-  return app::run_benchmark_mode(invocation.options());
+  return app::run_benchmark_mode(invocation.options(), topology);
 }

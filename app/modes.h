@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bench/run_options.h"
+#include "platform/topology.h"
 
 namespace app {
 
@@ -12,7 +13,8 @@ int play_animation_mode();
 /// The detected timers and processor (--timer-debug).
 int run_timer_dump_mode();
 
-/// The benchmark run with a copy of `options`, after the overflow guards passed.
-int run_benchmark_mode(const bench::RunOptions& options);
+/// The benchmark run with a copy of `options`, after the overflow guards passed;
+/// ends with the closing prompt. Exit code 0 for a valid result.
+int run_benchmark_mode(const bench::RunOptions& options, platform::TopologyCache& topology);
 
 }  // namespace app

@@ -20,6 +20,4 @@ int play_animation_mode() { return unavailable("the animation (--zelvo)"); }
 
 int run_timer_dump_mode() { return unavailable("the timer dump (--timer-debug)"); }
 
-int run_benchmark_mode(const bench::RunOptions&) { return unavailable("the benchmark run"); }
-
 }  // namespace app

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
+#include "bench/run_options.h"
+
 namespace bench {
 
-inline constexpr std::uint32_t kMinDuration = 1;
-inline constexpr std::uint32_t kMaxDuration = 1000;
 
 /// Worker count: `requested` when not 0; otherwise one per core, capped by how
 /// many field sets fit in `available_bytes` (ignored when none fits or the
@@ -13,9 +13,9 @@ inline constexpr std::uint32_t kMaxDuration = 1000;
 std::uint32_t choose_thread_count(std::uint32_t requested, std::uint32_t cores,
                                   std::uint64_t available_bytes, std::uint64_t per_thread_bytes);
 
-/// Duration clamped to kMinDuration..kMaxDuration seconds.
+/// Duration clamped to min_duration..max_duration seconds.
 constexpr std::uint32_t clamp_duration(std::uint32_t seconds) {
-  return seconds < kMinDuration ? kMinDuration : (seconds > kMaxDuration ? kMaxDuration : seconds);
+  return seconds < min_duration ? min_duration : (seconds > max_duration ? max_duration : seconds);
 }
 
 }  // namespace bench

@@ -1,0 +1,161 @@
+#include "bench/coordinator.h"
+
+#include <fmt/format.h>
+
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "bench/worker.h"
+#include "platform/cpu.h"
+#include "platform/format.h"
+#include "solver/factory.h"
+#include "solver/field_memory.h"
+
+namespace bench {
+namespace {
+
+std::string freq(std::int64_t hz) {
+  return platform::format_si(hz < 0 ? 0 : static_cast<std::uint64_t>(hz), "Hz");
+}
+
+platform::OptError real_check_isa_support(std::string_view isa) { return solver::check_isa_support(isa); }
+bool always_may_start(std::uint32_t) { return true; }
+
+}  // namespace
+
+const RunHooks& system_hooks() {
+  static const RunHooks hooks{
+      &solver::make_solver,
+      &real_check_isa_support,
+      &platform::query_fast_timer,
+      &platform::query_coarse_timer,
+      &platform::is_hwbot_compliant,
+      &platform::read_fast_counter,
+      &platform::read_coarse_counter,
+      &always_may_start,
+      [] { return platform::cpu_brand_string(); },
+      [] { return platform::cpu_feature_list(); },
+  };
+  return hooks;
+}
+
+void print_warning_box(Console& console) { console.err("===========\n  warning  \n===========\n"); }
+
+RunResult run_coordinator(const BenchParams& params, Console& console, const RunHooks& hooks) {
+  const std::uint32_t c = params.plan.thread_count;
+  RunResult result;
+  result.thread_count = c;
+  result.workload = std::string(params.workload);
+  result.isa = std::string(params.isa);
+  SharedRunState shared(c);
+
+  console.out(hooks.cpu_brand_string() + "\n");
+  console.out(hooks.cpu_feature_list() + "\n");
+
+  if (platform::OptError m = hooks.check_isa_support(params.isa); m.failed()) {
+    std::lock_guard lock(shared.output_mutex);
+    print_warning_box(console);
+    console.err(m.message());
+    if (params.strict_isa_check) {
+      console.err("isa support check failed; aborting\n");
+      return result;
+    }
+  }
+
+  console.out(fmt::format("running with {} thread{} ({})\n", c, c > 1 ? "s" : "", params.threading));
+  console.out(fmt::format("{} x {} x {} grid\n", params.size, params.size, params.size));
+  const std::uint64_t per_thread = solver::field_memory_per_thread(params.size);
+  console.out(platform::format_bytes(per_thread) + " per thread\n");
+  console.out(platform::format_bytes(std::uint64_t{c} * per_thread) + " total\n");
+
+  std::vector<std::thread> threads;
+  threads.reserve(c > 0 ? c - 1 : 0);
+  result.results.reserve(c);
+
+  const platform::TimerInfo fast = hooks.query_fast_timer();
+  const platform::TimerInfo coarse = hooks.query_coarse_timer();
+  const std::string_view source = platform::timer_source_name(fast.source);
+  console.out(fmt::format("Fast Timer Frequency: {} ({})\n",
+                          freq(fast.underlying_frequency != 0 ? fast.underlying_frequency : fast.report_frequency),
+                          source));
+  console.out("Coarse Timer Frequency: " +
+              freq(coarse.underlying_frequency != 0 ? coarse.underlying_frequency : coarse.report_frequency) +
+              "\n");
+
+  if (!hooks.is_hwbot_compliant(fast)) {
+    if (!params.bypass_timer_check) {
+      console.err(fmt::format("Fast Timer is not HWBOT compliant (fast timer source: {}); aborting\n", source));
+      console.err(
+          "Use --bypass-timer-check to run regardless if you are sure that this is a detection error in terms of "
+          "your windows version, processor, or timer\n");
+      return result;
+    }
+    print_warning_box(console);
+    console.err(fmt::format("Fast timer is not compliant with HWBOT rules (fast timer source: {})\n", source));
+    console.err(
+        "Check that this is a detection error in terms of your windows version, processor, or timer before "
+        "submitting\n");
+  }
+
+  const std::int64_t horizon = std::int64_t{params.duration} + 2;
+  if (platform::counter_would_overflow(fast, hooks.read_fast_counter(), horizon)) {
+    console.err("fast timer will overflow during the run; aborting\n");
+    return result;
+  }
+  const std::uint64_t coarse_now = hooks.read_coarse_counter();
+  // A coarse reading beyond the signed range has overflowed already.
+  if (coarse_now > static_cast<std::uint64_t>(INT64_MAX) ||
+      platform::counter_would_overflow(coarse, static_cast<std::int64_t>(coarse_now), horizon)) {
+    console.err("coarse timer will overflow during the run; aborting\n");
+    return result;
+  }
+  console.flush_out();
+
+  auto context = [&](std::uint32_t index) {
+    return WorkerContext{index,
+                         params,
+                         result,
+                         shared.output_mutex,
+                         shared.results_mutex,
+                         shared.phase_barrier,
+                         shared.stop_source,
+                         shared.progress,
+                         fast,
+                         coarse,
+                         index == 0,
+                         console,
+                         hooks};
+  };
+
+  for (std::uint32_t i = 1; i < c; ++i) {
+    std::string refusal;
+    if (!hooks.may_start_thread(i)) {
+      refusal = "the system refused";
+    } else {
+      try {
+        threads.emplace_back(worker_main, context(i));
+        continue;
+      } catch (const std::system_error& e) {
+        refusal = e.what();
+      }
+    }
+    // Orderly retreat: stop everyone, and drop the workers that never started
+    // from the barrier so the started ones (and worker 0) never wait for them.
+    {
+      std::lock_guard lock(shared.output_mutex);
+      console.err(fmt::format("could not start worker thread {} of {}: {}\n", i, c, refusal));
+      shared.stop_source.request_stop();
+    }
+    for (std::uint32_t j = i; j < c; ++j) shared.phase_barrier.arrive_and_drop();
+    break;
+  }
+
+  worker_main(context(0));
+  for (std::thread& t : threads) t.join();
+
+  result.stopped = shared.stop_source.stop_requested();
+  return result;
+}
+
+}  // namespace bench

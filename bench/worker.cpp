@@ -1,0 +1,154 @@
+#include "bench/worker.h"
+
+#include <fmt/format.h>
+
+#include <string>
+
+#include "bench/progress_line.h"
+
+namespace bench {
+namespace {
+
+class Worker {
+ public:
+  explicit Worker(const WorkerContext& context) : c_(context), stop_(context.stop_source.get_token()) {}
+
+  void run();
+
+ private:
+  void say(std::string_view line) {
+    if (!c_.is_main) return;
+    std::lock_guard lock(c_.output_mutex);
+    c_.console.out(line);
+    c_.console.out("\n");
+    c_.console.flush_out();
+  }
+  void fail(std::string_view text) {
+    std::lock_guard lock(c_.output_mutex);
+    c_.console.err(text);
+    c_.stop_source.request_stop();
+  }
+  void print_progress(std::int64_t seconds, bool end_line) {
+    const std::string_view line = format_progress(progress_buffer_, seconds, c_.params.duration, c_.progress);
+    c_.console.out(line);
+    if (end_line) c_.console.out("\n");
+    c_.console.flush_out();
+  }
+  bool timed_loop();
+
+  const WorkerContext& c_;
+  std::stop_token stop_;
+  std::unique_ptr<solver::Solver> solver_;
+  fmt::memory_buffer progress_buffer_;
+  std::uint64_t iterations_ = 0;
+  std::uint64_t start_tick_ = 0;
+};
+
+// Returns false when the worker must leave without a result.
+bool Worker::timed_loop() {
+  const std::uint64_t limit_ms = std::uint64_t{c_.params.duration} * 1000;
+  const std::uint64_t updates = solver_->updates_per_step();
+  ProgressSlot& slot = c_.progress[c_.index];
+  std::int64_t elapsed_ms = 0;
+  if (limit_ms == 0) return true;
+  for (;;) {
+    if (c_.is_main) {
+      std::lock_guard lock(c_.output_mutex);
+      print_progress(elapsed_ms / 1000, false);
+    }
+    platform::OptError e = solver_->pre_step(iterations_);
+    if (e.ok()) e = solver_->step();
+    if (e.ok()) e = solver_->verify_step(iterations_);
+    if (e.failed()) {
+      fail(e.message() + "\n");
+      return false;
+    }
+    if (stop_.stop_requested()) return false;
+
+    ++iterations_;
+    const std::uint64_t now = c_.hooks.read_coarse_counter();
+    elapsed_ms = platform::elapsed_milliseconds(c_.coarse_timer, static_cast<std::int64_t>(start_tick_),
+                                                static_cast<std::int64_t>(now));
+    if (elapsed_ms > 0) {
+      const double rate = static_cast<double>(updates * iterations_) / (static_cast<double>(elapsed_ms) * 1000.0);
+      slot.rate.store(rate, std::memory_order_relaxed);
+    }
+    slot.iterations.store(iterations_, std::memory_order_relaxed);
+    if (elapsed_ms >= 0 && static_cast<std::uint64_t>(elapsed_ms) >= limit_ms) return true;
+  }
+}
+
+void Worker::run() {
+  const BenchParams& p = c_.params;
+  platform::pin_current_thread(p.plan.placement, c_.index);
+
+  say(p.large_pages ? "allocating fields.... (large pages)" : "allocating fields.... ");
+  const std::int64_t init_start = c_.hooks.read_fast_counter();
+
+  solver_ = c_.hooks.make_solver(p.workload, p.isa, c_.index);
+  if (!solver_) {
+    fail(fmt::format("could not initalize workload {} in thread {}\n", p.workload, c_.index));
+    c_.phase_barrier.arrive_and_wait();
+    return;
+  }
+  const solver::FieldParams field{p.large_pages, p.size, 0.01};
+  if (platform::OptError e = solver_->allocate(field); e.failed()) {
+    fail(fmt::format("field allocation failed in thread {}\n{}\n", c_.index, e.message()));
+    c_.phase_barrier.arrive_and_wait();
+    return;
+  }
+  c_.phase_barrier.arrive_and_wait();  // phase 1
+  if (stop_.stop_requested()) return;
+
+  say("initalizing fields...");
+  if (platform::OptError e = solver_->initialize(); e.failed()) {
+    fail(fmt::format("failed to initalize field in thread {}\n{}\n", c_.index, e.message()));
+    c_.phase_barrier.arrive_and_wait();
+    return;
+  }
+  c_.phase_barrier.arrive_and_wait();  // phase 2
+  if (stop_.stop_requested()) return;
+
+  const std::int64_t init_end = c_.hooks.read_fast_counter();
+  if (c_.is_main) {
+    say(fmt::format("initialization took {}ms",
+                    platform::elapsed_milliseconds(c_.fast_timer, init_start, init_end)));
+  }
+  c_.phase_barrier.arrive_and_wait();  // phase 3: everyone starts timing together
+  say("starting bench..");
+
+  start_tick_ = c_.hooks.read_coarse_counter();
+  const std::int64_t start_fast = c_.hooks.read_fast_counter();
+  if (!timed_loop()) return;
+  const std::int64_t end_fast = c_.hooks.read_fast_counter();
+  const std::uint64_t end_tick = c_.hooks.read_coarse_counter();
+
+  if (c_.is_main) {
+    {
+      std::lock_guard lock(c_.output_mutex);
+      print_progress(platform::elapsed_seconds(c_.fast_timer, start_fast, end_fast), true);
+    }
+    say("validating result..");
+  }
+  if (platform::OptError e = solver_->verify_final(iterations_); e.failed()) {
+    fail(e.message() + "\n");
+    return;
+  }
+
+  const std::uint64_t updates = solver_->updates_per_step() * iterations_;
+  ThreadResult r{c_.index,
+                 platform::elapsed_milliseconds(c_.coarse_timer, static_cast<std::int64_t>(start_tick_),
+                                                static_cast<std::int64_t>(end_tick)),
+                 platform::elapsed_microseconds(c_.fast_timer, start_fast, end_fast), iterations_, updates};
+  std::lock_guard lock(c_.results_mutex);
+  c_.result.results.push_back(r);
+}
+
+}  // namespace
+
+void worker_main(WorkerContext context) {
+  Worker worker(context);
+  worker.run();
+}
+
+}  // namespace bench

@@ -1,0 +1,87 @@
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <new>
+#include <string>
+#include <unordered_map>
+
+#include "platform/meminfo.h"
+#include "platform/memory_os.h"
+
+namespace platform::os {
+namespace {
+
+std::string read_meminfo() {
+  std::ifstream in("/proc/meminfo");
+  if (!in) return {};
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// munmap needs the length that mmap got; the portable interface passes only the block.
+class MappingLengths {
+ public:
+  bool add(void* block, std::size_t length) {
+    std::lock_guard lock(mutex_);
+    try {
+      lengths_[block] = length;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+  /// The recorded length of `block`, forgotten on return; 0 when unknown.
+  std::size_t take(void* block) {
+    std::lock_guard lock(mutex_);
+    const auto it = lengths_.find(block);
+    if (it == lengths_.end()) return 0;
+    const std::size_t length = it->second;
+    lengths_.erase(it);
+    return length;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<void*, std::size_t> lengths_;
+};
+
+MappingLengths& mapping_lengths() {
+  static MappingLengths lengths;
+  return lengths;
+}
+
+}  // namespace
+
+void* aligned_block(std::uint64_t size_bytes) {
+  if (size_bytes > SIZE_MAX) return nullptr;
+  return std::aligned_alloc(64, static_cast<std::size_t>(size_bytes));
+}
+
+void release_aligned_block(void* block) { std::free(block); }
+
+std::uint64_t prepare_large_pages() { return meminfo_bytes(read_meminfo(), "Hugepagesize"); }
+
+void* map_large_pages(std::uint64_t length) {
+  if (length == 0 || length > SIZE_MAX) return nullptr;
+  const auto size = static_cast<std::size_t>(length);
+  void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_HUGETLB, -1, 0);
+  if (block == MAP_FAILED) return nullptr;
+  if (!mapping_lengths().add(block, size)) {
+    munmap(block, size);
+    return nullptr;
+  }
+  return block;
+}
+
+void unmap_large_pages(void* block) {
+  if (block == nullptr) return;
+  const std::size_t length = mapping_lengths().take(block);
+  if (length != 0) munmap(block, length);
+}
+
+std::uint64_t available_memory_bytes() { return meminfo_bytes(read_meminfo(), "MemAvailable"); }
+
+}  // namespace platform::os

@@ -1,0 +1,36 @@
+#include "platform/meminfo.h"
+
+#include <cstdint>
+
+namespace platform {
+
+std::uint64_t meminfo_bytes(std::string_view meminfo, std::string_view key) {
+  while (!meminfo.empty()) {
+    const std::size_t eol = meminfo.find('\n');
+    std::string_view line = meminfo.substr(0, eol);
+    meminfo = eol == std::string_view::npos ? std::string_view{} : meminfo.substr(eol + 1);
+
+    if (line.size() <= key.size() || line.substr(0, key.size()) != key || line[key.size()] != ':') continue;
+    line.remove_prefix(key.size() + 1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (; digits < line.size() && line[digits] >= '0' && line[digits] <= '9'; ++digits) {
+      const auto digit = static_cast<std::uint64_t>(line[digits] - '0');
+      if (value > (UINT64_MAX - digit) / 10) return 0;
+      value = value * 10 + digit;
+    }
+    if (digits == 0) return 0;
+    line.remove_prefix(digits);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.empty()) return value;
+    if (line != "kB") return 0;
+    if (value > UINT64_MAX / 1024) return 0;
+    return value * 1024;
+  }
+  return 0;
+}
+
+}  // namespace platform

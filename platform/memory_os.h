@@ -1,0 +1,23 @@
+#pragma once
+
+// The system calls behind the memory services. Each backend implements these.
+
+#include <cstdint>
+
+namespace platform::os {
+
+/// Heap block of `size_bytes` (a multiple of 64) aligned to 64; null on failure.
+void* aligned_block(std::uint64_t size_bytes);
+/// Releases an `aligned_block`; null is ignored.
+void release_aligned_block(void* block);
+/// Asks for the right to lock pages (where the system has one), then returns
+/// the large-page minimum in bytes, 0 when unsupported. Called once per process.
+std::uint64_t prepare_large_pages();
+/// Large-page block of exactly `length` bytes (a multiple of the minimum); null on failure.
+void* map_large_pages(std::uint64_t length);
+/// Releases a whole `map_large_pages` block; null is ignored.
+void unmap_large_pages(void* block);
+/// Available physical memory in bytes; 0 on failure.
+std::uint64_t available_memory_bytes();
+
+}  // namespace platform::os
