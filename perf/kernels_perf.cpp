@@ -1,0 +1,190 @@
+// Kernel throughput per instruction set, next to the memory-bandwidth bound.
+// Figures only: nothing here is asserted.
+//
+// Every step benchmark runs one private grid per benchmark thread (threads:1
+// and one per logical processor). The triad probe measures the bandwidth the
+// same threads get from memory, counting 32 bytes per element (two loads, the
+// store and its write-allocate read). A cell update of either half-step moves
+// at least 96 bytes (the other field's cell, the own cell read and written), so
+// bandwidth / 96 bounds the update rate of grids that do not fit in cache.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/fp_control.h"
+#include "solver/field_state.h"
+#include "solver/kernel_args.h"
+#include "solver/solver.h"
+
+namespace {
+
+constexpr double kBytesPerUpdate = 96.0;
+constexpr std::uint64_t kTriadElements = std::uint64_t{1} << 24;  // 128 MiB per array
+constexpr std::uint64_t kInCacheEdge = 20;
+constexpr std::uint64_t kGridEdges[] = {64, 128, 192, 256};
+
+struct IsaKernels {
+  const char* name;
+  const solver::KernelTable* kernels;
+};
+constexpr IsaKernels kIsas[] = {{"sse2", &solver::sse2::kKernels},
+                                {"avx", &solver::avx::kKernels},
+                                {"avx2", &solver::avx2::kKernels},
+                                {"fma", &solver::fma::kKernels}};
+
+// A pseudo-random, stable field (the scheme is stable at these coefficients),
+// so the timed arithmetic sees ordinary numbers rather than zeros.
+void fill_fields(solver::FieldState& state, std::uint64_t seed) {
+  std::uint64_t s = seed;
+  for (solver::FieldArray* array : {&state.e, &state.h}) {
+    for (std::uint64_t i = 0; i < array->cells.count(); ++i) {
+      solver::Cell& c = array->cells.data()[i];
+      double* lanes[] = {&c.x, &c.y, &c.z};
+      for (double* lane : lanes) {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        *lane = static_cast<double>(s >> 11) * 0x1.0p-53 - 0.5;
+      }
+    }
+  }
+}
+
+void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels, std::uint64_t n) {
+  platform::enable_flush_denormals();
+  solver::FieldStorage fields;
+  if (fields.allocate(solver::FieldParams{false, n, 0.01}).failed()) {
+    state.SkipWithError("field allocation failed");
+    return;
+  }
+  fill_fields(fields.state(), 12345 + static_cast<std::uint64_t>(state.thread_index()));
+  const solver::KernelArgs args = fields.state().kernel_args();
+  for (auto _ : state) {
+    bool done = kernels.update_h(args);
+    done = kernels.update_e(args) && done;
+    benchmark::DoNotOptimize(done);
+    benchmark::ClobberMemory();
+  }
+  const double updates = static_cast<double>(state.iterations()) *
+                         static_cast<double>(fields.updates_per_step());
+  state.counters["MGups"] = benchmark::Counter(updates / 1e6, benchmark::Counter::kIsRate);
+}
+
+void triad_benchmark(benchmark::State& state) {
+  const std::uint64_t count = kTriadElements;
+  std::unique_ptr<double[]> a(new double[count]);
+  std::unique_ptr<double[]> b(new double[count]);
+  std::unique_ptr<double[]> c(new double[count]);
+  std::fill_n(a.get(), count, 0.0);
+  std::fill_n(b.get(), count, 1.0);
+  std::fill_n(c.get(), count, 2.0);
+  const double scalar = 0.5;
+  for (auto _ : state) {
+    double* pa = a.get();
+    const double* pb = b.get();
+    const double* pc = c.get();
+    for (std::uint64_t i = 0; i < count; ++i) pa[i] = pb[i] + scalar * pc[i];
+    benchmark::ClobberMemory();
+  }
+  const double bytes = static_cast<double>(state.iterations()) * static_cast<double>(count) * 32.0;
+  state.counters["GBps"] = benchmark::Counter(bytes / 1e9, benchmark::Counter::kIsRate);
+}
+
+// Keeps the console output and remembers each run's counters for the summary.
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      for (const auto& [name, counter] : run.counters) {
+        values_[{run.run_name.function_name, run.threads}][name] = counter.value;
+      }
+    }
+  }
+  // The counter, or 0 when that run did not happen.
+  double value(const std::string& benchmark, std::int64_t threads, const std::string& counter) const {
+    const auto run = values_.find({benchmark, threads});
+    if (run == values_.end()) return 0.0;
+    const auto it = run->second.find(counter);
+    return it == run->second.end() ? 0.0 : it->second;
+  }
+
+ private:
+  std::map<std::pair<std::string, std::int64_t>, std::map<std::string, double>> values_;
+};
+
+std::string step_name(const char* isa, std::uint64_t n) {
+  return std::string("step/") + isa + "/" + std::to_string(n);
+}
+
+void print_summary(const SummaryReporter& r, int cores) {
+  std::printf("\nsummary (MGups; bound = triad bandwidth / %.0f bytes per update)\n", kBytesPerUpdate);
+  const std::vector<int> thread_counts = cores > 1 ? std::vector<int>{1, cores} : std::vector<int>{1};
+  for (int threads : thread_counts) {
+    const double gbps = r.value("triad", threads, "GBps");
+    const double bound = gbps * 1e9 / kBytesPerUpdate / 1e6;
+    std::printf("\n%d thread(s): triad %.1f GB/s moved, bound %.0f MGups\n", threads, gbps, bound);
+    std::printf("  %-5s", "isa");
+    for (std::uint64_t n : kGridEdges) std::printf("  n=%-4llu MGups  ratio", static_cast<unsigned long long>(n));
+    std::printf("\n");
+    for (const IsaKernels& isa : kIsas) {
+      std::printf("  %-5s", isa.name);
+      for (std::uint64_t n : kGridEdges) {
+        const double mgups = r.value(step_name(isa.name, n), threads, "MGups");
+        std::printf("  %12.1f  %5.2f", mgups, bound > 0 ? mgups / bound : 0.0);
+      }
+      std::printf("\n");
+    }
+  }
+  const double sse2 = r.value(step_name("sse2", kInCacheEdge), 1, "MGups");
+  std::printf("\nin cache (n = %llu, 1 thread):", static_cast<unsigned long long>(kInCacheEdge));
+  for (const IsaKernels& isa : kIsas) {
+    const double mgups = r.value(step_name(isa.name, kInCacheEdge), 1, "MGups");
+    std::printf("  %s %.1f (%.2fx sse2)", isa.name, mgups, sse2 > 0 ? mgups / sse2 : 0.0);
+  }
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+
+  auto* triad = benchmark::RegisterBenchmark("triad", triad_benchmark);
+  triad->Threads(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+  if (cores > 1) triad->Threads(cores);
+
+  for (const IsaKernels& isa : kIsas) {
+    if (solver::check_isa_support(isa.name).failed()) {
+      std::printf("%s: not supported by this processor, skipped\n", isa.name);
+      continue;
+    }
+    const solver::KernelTable* kernels = isa.kernels;
+    for (std::uint64_t n : kGridEdges) {
+      auto* b = benchmark::RegisterBenchmark(step_name(isa.name, n).c_str(),
+                                             [kernels, n](benchmark::State& s) { step_benchmark(s, *kernels, n); });
+      b->Threads(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+      if (cores > 1) b->Threads(cores);
+    }
+    benchmark::RegisterBenchmark(step_name(isa.name, kInCacheEdge).c_str(),
+                                 [kernels](benchmark::State& s) { step_benchmark(s, *kernels, kInCacheEdge); })
+        ->Threads(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+  }
+
+  SummaryReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  print_summary(reporter, cores);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+// The only header the per-instruction-set units include besides <immintrin.h>:
+// plain records and the tables each unit exports. Nothing here has a body, so
+// no code compiled for one instruction set can leak into another unit.
+
+#include <cstdint>
+
+namespace solver {
+
+/// One field vector: x, y, z and a pad lane that keeps every cell one 256-bit
+/// vector. The pad is zero after allocation and every kernel keeps it zero.
+struct Cell {
+  double x;
+  double y;
+  double z;
+  double pad;
+};
+static_assert(sizeof(Cell) == 32, "a cell must be exactly one 256-bit vector");
+
+/// What a kernel sees of a solver's fields: both arrays with their edges (halo
+/// included) and the constants derived from the cell size. Cell (x, y, z) lies
+/// at z + edge * (y + edge * x).
+struct KernelArgs {
+  Cell* e;
+  std::uint64_t e_edge;
+  Cell* h;
+  std::uint64_t h_edge;
+  double e_coefficient;
+  double h_coefficient;
+  double cell_volume;
+};
+
+/// The two half-steps; each returns true when its loops ran to their bound.
+struct KernelTable {
+  bool (*update_h)(const KernelArgs& args);
+  bool (*update_e)(const KernelArgs& args);
+};
+
+/// Field energy at one cell (E there, H averaged with its lower neighbours) and
+/// summed over the cells 2..n of every axis.
+struct EnergyTable {
+  double (*node_energy)(const KernelArgs& args, std::uint64_t x, std::uint64_t y, std::uint64_t z);
+  double (*total_energy)(const KernelArgs& args);
+};
+
+// Each unit defines exactly one of these, constant-initialised, so reading a
+// table runs no code of the unit's instruction set.
+namespace sse2 {
+extern const KernelTable kKernels;
+extern const EnergyTable kEnergy;
+}  // namespace sse2
+namespace avx {
+extern const KernelTable kKernels;
+extern const EnergyTable kEnergy;
+}  // namespace avx
+namespace avx2 {
+extern const KernelTable kKernels;
+extern const EnergyTable kEnergy;
+}  // namespace avx2
+namespace fma {
+extern const KernelTable kKernels;
+}  // namespace fma
+
+}  // namespace solver

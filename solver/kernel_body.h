@@ -1,0 +1,138 @@
+// The update loops, written once. Each per-instruction-set unit includes this
+// file inside its own anonymous namespace (after solver/kernel_args.h), so every
+// unit gets private copies compiled with its own flags and the linker can never
+// merge an AVX instantiation into the SSE2 path. Hence no include guard, no
+// includes and nothing with external linkage here.
+
+// Position of cell (x, y, z) in an array of the given edge; z is contiguous.
+constexpr std::uint64_t cell_index(std::uint64_t edge, std::uint64_t x, std::uint64_t y,
+                                   std::uint64_t z) {
+  return z + edge * (y + edge * x);
+}
+
+// Scalar cell updates. The order is fixed: both differences, their difference,
+// the product with the coefficient, then the add to (E) or subtract from (H)
+// the old value; every step rounds. Contraction is off, so nothing fuses.
+struct ScalarCells {
+  using Coefficient = double;
+  static Coefficient coefficient(double k) { return k; }
+
+  // H(x,y,z) from E at the cell c and its upper neighbours ex, ey, ez.
+  static void update_h(Cell* h, const Cell* c, const Cell* ex, const Cell* ey, const Cell* ez,
+                       double k) {
+    h->x = h->x - k * ((ey->z - c->z) - (ez->y - c->y));
+    h->y = h->y - k * ((ez->x - c->x) - (ex->z - c->z));
+    h->z = h->z - k * ((ex->y - c->y) - (ey->x - c->x));
+  }
+
+  // E(x,y,z) from H at the cell c and its lower neighbours hx, hy, hz.
+  static void update_e(Cell* e, const Cell* c, const Cell* hx, const Cell* hy, const Cell* hz,
+                       double k) {
+    e->x = e->x + k * ((c->z - hy->z) - (c->y - hz->y));
+    e->y = e->y + k * ((c->x - hz->x) - (c->z - hx->z));
+    e->z = e->z + k * ((c->y - hx->y) - (c->x - hy->x));
+  }
+};
+
+// Vector cell updates: one cell is one four-lane vector (x, y, z, pad). Ops
+// supplies load, store, sub, broadcast, blend<mask> (lane i from the second
+// operand where bit i is set), permute<order> (lane i takes lane (order >> 2i) & 3)
+// and the fused fmadd / fnmadd.
+//
+// The curl needs A = (dY.z, dZ.x, dX.y, dY.pad) and B = (dZ.y, dX.z, dY.x, dZ.pad).
+// Since every difference is "neighbour minus cell" (or the reverse), the lanes can
+// be gathered from the three neighbour cells first: T = (nz.x, nx.y, ny.z, ny.pad)
+// and U = (ny.x, nz.y, nx.z, nz.pad), two blends each. One difference with the
+// cell and one permute per operand then give A and B lane for lane, with the same
+// single rounding per difference as the scalar code. Permuting each difference
+// separately would cost six cross-lane permutes per cell instead of two.
+template <class Ops>
+struct VectorCells {
+  using Vector = typename Ops::Vector;
+  using Coefficient = Vector;
+  static Coefficient coefficient(double k) { return Ops::broadcast(k); }
+
+  static constexpr int kZxyOrder = 2 | (0 << 2) | (1 << 4) | (3 << 6);  // lanes (2, 0, 1, 3)
+  static constexpr int kYzxOrder = 1 | (2 << 2) | (0 << 4) | (3 << 6);  // lanes (1, 2, 0, 3)
+
+  static Vector gather_t(Vector nx, Vector ny, Vector nz) {
+    return Ops::template blend<0b0010>(Ops::template blend<0b0001>(ny, nz), nx);
+  }
+  static Vector gather_u(Vector nx, Vector ny, Vector nz) {
+    return Ops::template blend<0b0100>(Ops::template blend<0b0001>(nz, ny), nx);
+  }
+
+  static void update_h(Cell* h, const Cell* c, const Cell* ex, const Cell* ey, const Cell* ez,
+                       Vector k) {
+    const Vector vc = Ops::load(c);
+    const Vector vx = Ops::load(ex);
+    const Vector vy = Ops::load(ey);
+    const Vector vz = Ops::load(ez);
+    const Vector a = Ops::template permute<kZxyOrder>(Ops::sub(gather_t(vx, vy, vz), vc));
+    const Vector b = Ops::template permute<kYzxOrder>(Ops::sub(gather_u(vx, vy, vz), vc));
+    Ops::store(h, Ops::fnmadd(Ops::sub(a, b), k, Ops::load(h)));
+  }
+
+  static void update_e(Cell* e, const Cell* c, const Cell* hx, const Cell* hy, const Cell* hz,
+                       Vector k) {
+    const Vector vc = Ops::load(c);
+    const Vector vx = Ops::load(hx);
+    const Vector vy = Ops::load(hy);
+    const Vector vz = Ops::load(hz);
+    const Vector a = Ops::template permute<kZxyOrder>(Ops::sub(vc, gather_t(vx, vy, vz)));
+    const Vector b = Ops::template permute<kYzxOrder>(Ops::sub(vc, gather_u(vx, vy, vz)));
+    Ops::store(e, Ops::fmadd(Ops::sub(a, b), k, Ops::load(e)));
+  }
+};
+
+// H half-step on the cells 1..n-1 of every axis. The counters outlive the loops:
+// the step counts as done only when all three reached the bound, which is false
+// for n = 0 (the first index already lies past the bound).
+template <class Cells>
+bool update_h_loops(const KernelArgs& args) {
+  if (args.e_edge < 2) return false;
+  const std::uint64_t ne = args.e_edge;
+  const std::uint64_t nh = args.h_edge;
+  const std::uint64_t bound = ne - 2;
+  const auto k = Cells::coefficient(args.h_coefficient);
+  std::uint64_t x = 1;
+  std::uint64_t y = 1;
+  std::uint64_t z = 1;
+  for (x = 1; x < bound; ++x) {
+    for (y = 1; y < bound; ++y) {
+      Cell* h = args.h + cell_index(nh, x, y, 0);
+      const Cell* e = args.e + cell_index(ne, x, y, 0);
+      const Cell* ex = args.e + cell_index(ne, x + 1, y, 0);
+      const Cell* ey = args.e + cell_index(ne, x, y + 1, 0);
+      for (z = 1; z < bound; ++z) {
+        Cells::update_h(h + z, e + z, ex + z, ey + z, e + z + 1, k);
+      }
+    }
+  }
+  return x == bound && y == bound && z == bound;
+}
+
+// E half-step on the cells 2..n of every axis.
+template <class Cells>
+bool update_e_loops(const KernelArgs& args) {
+  if (args.e_edge < 1) return false;
+  const std::uint64_t ne = args.e_edge;
+  const std::uint64_t nh = args.h_edge;
+  const std::uint64_t bound = ne - 1;
+  const auto k = Cells::coefficient(args.e_coefficient);
+  std::uint64_t x = 2;
+  std::uint64_t y = 2;
+  std::uint64_t z = 2;
+  for (x = 2; x < bound; ++x) {
+    for (y = 2; y < bound; ++y) {
+      Cell* e = args.e + cell_index(ne, x, y, 0);
+      const Cell* h = args.h + cell_index(nh, x, y, 0);
+      const Cell* hx = args.h + cell_index(nh, x - 1, y, 0);
+      const Cell* hy = args.h + cell_index(nh, x, y - 1, 0);
+      for (z = 2; z < bound; ++z) {
+        Cells::update_e(e + z, h + z, hx + z, hy + z, h + z - 1, k);
+      }
+    }
+  }
+  return x == bound && y == bound && z == bound;
+}

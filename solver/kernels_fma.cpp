@@ -1,0 +1,40 @@
+// Vector field updates: one cell per 256-bit vector, one fused multiply-add per
+// cell. Built with AVX2 and FMA (flags in solver/CMakeLists.txt).
+#include <immintrin.h>
+
+#include "solver/kernel_args.h"
+
+namespace solver::fma {
+namespace {
+#include "solver/kernel_body.h"
+
+struct Avx2FmaOps {
+  using Vector = __m256d;
+  // Unaligned forms: a cell is never split across a line in our buffers, and on
+  // aligned addresses these cost the same as the aligned ones.
+  static Vector load(const Cell* cell) { return _mm256_loadu_pd(reinterpret_cast<const double*>(cell)); }
+  static void store(Cell* cell, Vector v) { _mm256_storeu_pd(reinterpret_cast<double*>(cell), v); }
+  static Vector broadcast(double v) { return _mm256_set1_pd(v); }
+  static Vector sub(Vector a, Vector b) { return _mm256_sub_pd(a, b); }
+  template <int kMask>
+  static Vector blend(Vector a, Vector b) {
+    return _mm256_blend_pd(a, b, kMask);
+  }
+  template <int kOrder>
+  static Vector permute(Vector v) {
+    return _mm256_permute4x64_pd(v, kOrder);
+  }
+  // a * b + c and c - a * b, each with a single rounding.
+  static Vector fmadd(Vector a, Vector b, Vector c) { return _mm256_fmadd_pd(a, b, c); }
+  static Vector fnmadd(Vector a, Vector b, Vector c) { return _mm256_fnmadd_pd(a, b, c); }
+};
+
+using Cells = VectorCells<Avx2FmaOps>;
+
+bool update_h(const KernelArgs& args) { return update_h_loops<Cells>(args); }
+bool update_e(const KernelArgs& args) { return update_e_loops<Cells>(args); }
+}  // namespace
+
+extern const KernelTable kKernels = {&update_h, &update_e};
+
+}  // namespace solver::fma

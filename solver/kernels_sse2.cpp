@@ -1,0 +1,14 @@
+// Scalar field updates built for the sse2 target (flags in solver/CMakeLists.txt).
+#include "solver/kernel_args.h"
+
+namespace solver::sse2 {
+namespace {
+#include "solver/kernel_body.h"
+
+bool update_h(const KernelArgs& args) { return update_h_loops<ScalarCells>(args); }
+bool update_e(const KernelArgs& args) { return update_e_loops<ScalarCells>(args); }
+}  // namespace
+
+extern const KernelTable kKernels = {&update_h, &update_e};
+
+}  // namespace solver::sse2

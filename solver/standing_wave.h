@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "solver/field_state.h"
+#include "solver/isa_solvers.h"
+#include "solver/kernel_args.h"
+
+namespace solver {
+
+/// The "standing_wave" workload's state and checks, shared by its three classes:
+/// a curl-free sine field that a correct machine leaves bit-for-bit unchanged.
+class StandingWave {
+ public:
+  /// Flush-to-zero on, the sine field in E, one `update_h` with the solver's own
+  /// kernels, then the energies the checks compare against.
+  [[nodiscard]] OptError initialize(FieldStorage& fields, const KernelTable& kernels,
+                                    const EnergyTable& energy);
+  /// Every sample node's energy against its starting value (deviation 1e-5).
+  [[nodiscard]] OptError verify_step(const FieldStorage& fields, const EnergyTable& energy,
+                                     std::uint32_t thread_index) const;
+  /// Total energy against the starting total (quotient strictly within 0.9..1.1).
+  [[nodiscard]] OptError verify_final(const FieldStorage& fields, const EnergyTable& energy,
+                                      std::uint32_t thread_index) const;
+
+  /// Total energy right after initialisation; 0 before.
+  double energy_init() const { return energy_init_; }
+  /// Sample nodes per axis, n/16 − 2 (0 below n = 48).
+  static std::uint64_t nodes_per_axis(std::uint64_t n);
+  /// Grid coordinate of node index i on any axis.
+  static std::uint64_t node_coordinate(std::uint64_t i) { return 17 + 16 * i; }
+
+ private:
+  double energy_init_ = 0.0;
+  std::unique_ptr<double[]> validation_nodes_;
+  std::uint64_t validation_count_ = 0;
+};
+
+/// Standing wave on the SSE2 kernels and energy routines.
+class Sse2StandingWave final : public Sse2Solver {
+ public:
+  explicit Sse2StandingWave(std::uint32_t thread_index) : Sse2Solver(thread_index) {}
+  [[nodiscard]] OptError initialize() override { return wave_.initialize(fields_, kernels(), sse2::kEnergy); }
+  [[nodiscard]] OptError pre_step(std::uint64_t) override { return {}; }
+  [[nodiscard]] OptError verify_step(std::uint64_t) override {
+    return wave_.verify_step(fields_, sse2::kEnergy, thread_index_);
+  }
+  [[nodiscard]] OptError verify_final(std::uint64_t) override {
+    return wave_.verify_final(fields_, sse2::kEnergy, thread_index_);
+  }
+  const StandingWave& workload() const { return wave_; }
+
+ private:
+  StandingWave wave_;
+};
+
+/// Standing wave on the AVX kernels and energy routines; also the avx2 choice.
+class AvxStandingWave final : public AvxSolver {
+ public:
+  explicit AvxStandingWave(std::uint32_t thread_index) : AvxSolver(thread_index) {}
+  [[nodiscard]] OptError initialize() override { return wave_.initialize(fields_, kernels(), avx::kEnergy); }
+  [[nodiscard]] OptError pre_step(std::uint64_t) override { return {}; }
+  [[nodiscard]] OptError verify_step(std::uint64_t) override {
+    return wave_.verify_step(fields_, avx::kEnergy, thread_index_);
+  }
+  [[nodiscard]] OptError verify_final(std::uint64_t) override {
+    return wave_.verify_final(fields_, avx::kEnergy, thread_index_);
+  }
+  const StandingWave& workload() const { return wave_; }
+
+ private:
+  StandingWave wave_;
+};
+
+/// Standing wave on the fma kernels, with the energy routines built for AVX.
+class FmaStandingWave final : public FmaSolver {
+ public:
+  explicit FmaStandingWave(std::uint32_t thread_index) : FmaSolver(thread_index) {}
+  [[nodiscard]] OptError initialize() override { return wave_.initialize(fields_, kernels(), avx::kEnergy); }
+  [[nodiscard]] OptError pre_step(std::uint64_t) override { return {}; }
+  [[nodiscard]] OptError verify_step(std::uint64_t) override {
+    return wave_.verify_step(fields_, avx::kEnergy, thread_index_);
+  }
+  [[nodiscard]] OptError verify_final(std::uint64_t) override {
+    return wave_.verify_final(fields_, avx::kEnergy, thread_index_);
+  }
+  const StandingWave& workload() const { return wave_; }
+
+ private:
+  StandingWave wave_;
+};
+
+}  // namespace solver
