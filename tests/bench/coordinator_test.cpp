@@ -1,0 +1,226 @@
+#include "bench/coordinator.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+namespace {
+
+using bench::CapturedConsole;
+using bench::RunHooks;
+using platform::OptError;
+
+// What the fake solvers of one test do; reset by each test.
+struct Script {
+  std::int64_t fail_allocate_in = -1;
+  std::int64_t fail_initialize_in = -1;
+  std::int64_t fail_verify_in = -1;
+  std::uint64_t fail_verify_at = 0;
+  std::int64_t fail_final_in = -1;
+  bool no_solver = false;
+  std::uint32_t refuse_thread = 0;  // 0: every thread starts
+  bool compliant = true;
+  bool isa_supported = true;
+  std::uint64_t coarse_base = 0;
+};
+Script script;
+std::atomic<int> solvers_made{0};
+std::atomic<std::int64_t> fast_clock{0};
+std::atomic<std::uint64_t> coarse_clock{0};
+
+class FakeSolver final : public solver::Solver {
+ public:
+  using Solver::Solver;
+  OptError allocate(const solver::FieldParams&) override {
+    return mine(script.fail_allocate_in) ? OptError::fail("field allocation failed") : OptError{};
+  }
+  OptError initialize() override {
+    return mine(script.fail_initialize_in) ? OptError::fail("bad start") : OptError{};
+  }
+  OptError pre_step(std::uint64_t) override { return {}; }
+  OptError step() override { return {}; }
+  OptError verify_step(std::uint64_t i) override {
+    if (mine(script.fail_verify_in) && i == script.fail_verify_at)
+      return OptError::fail("\nenergy drifted in thread " + std::to_string(thread_index()));
+    return {};
+  }
+  OptError verify_final(std::uint64_t) override {
+    return mine(script.fail_final_in) ? OptError::fail("final check failed") : OptError{};
+  }
+  std::uint64_t updates_per_step() const override { return 1000; }
+
+ private:
+  bool mine(std::int64_t who) const { return who == static_cast<std::int64_t>(thread_index()); }
+};
+
+RunHooks fake_hooks() {
+  RunHooks h = bench::system_hooks();
+  h.make_solver = [](std::string_view, std::string_view, std::uint32_t index) -> std::unique_ptr<solver::Solver> {
+    ++solvers_made;
+    if (script.no_solver) return nullptr;
+    return std::make_unique<FakeSolver>(index);
+  };
+  h.check_isa_support = [](std::string_view) {
+    return script.isa_supported ? OptError{} : OptError::fail("avx2 support not detected\n");
+  };
+  h.query_fast_timer = [] { return platform::TimerInfo{1000000, 1000000, platform::TimerSource::kItsc}; };
+  h.query_coarse_timer = [] { return platform::TimerInfo{1000, 64, platform::TimerSource::kUnknown}; };
+  h.is_hwbot_compliant = [](const platform::TimerInfo&) { return script.compliant; };
+  // Every reading moves time on, so the loop of a 1 s run ends after a few iterations.
+  h.read_fast_counter = [] { return fast_clock.fetch_add(50000); };
+  h.read_coarse_counter = [] { return script.coarse_base + coarse_clock.fetch_add(50); };
+  h.may_start_thread = [](std::uint32_t index) { return index != script.refuse_thread; };
+  h.cpu_brand_string = [] { return std::string("Fake CPU"); };
+  h.cpu_feature_list = [] { return std::string("SSE2 AVX"); };
+  return h;
+}
+
+struct FakeRun {
+  explicit FakeRun(std::uint32_t threads, std::string_view threading = "os") {
+    plan.thread_count = threads;
+    this->threading = threading;
+  }
+  bench::RunResult go(bool strict = false, bool bypass = false) {
+    const bench::BenchParams params{large_pages, plan, "standing_wave", "avx2", strict, 1, 64, bypass, threading};
+    return bench::run_coordinator(params, console, hooks);
+  }
+  bool large_pages = false;
+  bench::RunPlan plan;
+  std::string_view threading;
+  RunHooks hooks = fake_hooks();
+  CapturedConsole console;
+};
+
+class CoordinatorTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    script = Script{};
+    solvers_made = 0;
+  }
+};
+
+TEST_F(CoordinatorTest, SingleThreadRunPrintsHeaderPhasesAndOneResult) {
+  FakeRun run(1);
+  const bench::RunResult r = run.go();
+  EXPECT_FALSE(r.stopped);
+  ASSERT_EQ(r.results.size(), 1u);
+  EXPECT_EQ(r.results[0].thread, 0u);
+  EXPECT_GT(r.results[0].iterations, 0u);
+  EXPECT_EQ(r.results[0].updates, r.results[0].iterations * 1000);
+  EXPECT_EQ(run.console.err_text, "");
+  const std::string& out = run.console.out_text;
+  EXPECT_EQ(out.rfind("Fake CPU\nSSE2 AVX\nrunning with 1 thread (os)\n64 x 64 x 64 grid\n"
+                      "17.55 MiB per thread\n17.55 MiB total\n"
+                      "Fast Timer Frequency: 1.00 MHz (iTSC)\nCoarse Timer Frequency: 64 Hz\n"
+                      "allocating fields.... \ninitalizing fields...\ninitialization took ",
+                      0),
+            0u)
+      << out;
+  EXPECT_NE(out.find("ms\nstarting bench..\n\rbenchmarking... 0/1s"), std::string::npos);
+  EXPECT_NE(out.find(" iterations\nvalidating result..\n"), std::string::npos);
+}
+
+TEST_F(CoordinatorTest, EveryWorkerReportsInAMultiThreadRun) {
+  FakeRun run(4, "numa");
+  run.large_pages = true;
+  const bench::RunResult r = run.go();
+  EXPECT_FALSE(r.stopped);
+  EXPECT_EQ(r.results.size(), 4u);
+  EXPECT_NE(run.console.out_text.find("running with 4 threads (numa)\n"), std::string::npos);
+  EXPECT_NE(run.console.out_text.find("70.19 MiB total\n"), std::string::npos);
+  EXPECT_NE(run.console.out_text.find("allocating fields.... (large pages)\n"), std::string::npos);
+}
+
+TEST_F(CoordinatorTest, AllocationFailureStopsEveryoneAfterPhaseOne) {
+  script.fail_allocate_in = 3;
+  FakeRun run(4);
+  const bench::RunResult r = run.go();
+  EXPECT_TRUE(r.stopped);
+  EXPECT_TRUE(r.results.empty());
+  EXPECT_EQ(run.console.err_text, "field allocation failed in thread 3\nfield allocation failed\n");
+  EXPECT_EQ(run.console.out_text.find("initalizing fields..."), std::string::npos);
+}
+
+TEST_F(CoordinatorTest, FailuresInLaterPhasesAreReportedAndStopTheRun) {
+  script.fail_initialize_in = 1;
+  FakeRun init(2);
+  EXPECT_TRUE(init.go().stopped);
+  EXPECT_EQ(init.console.err_text, "failed to initalize field in thread 1\nbad start\n");
+
+  script = Script{};
+  script.fail_verify_in = 1;
+  script.fail_verify_at = 2;
+  FakeRun verify(3);
+  const bench::RunResult r = verify.go();
+  EXPECT_TRUE(r.stopped);
+  EXPECT_EQ(verify.console.err_text, "\nenergy drifted in thread 1\n");
+  for (const auto& t : r.results) EXPECT_NE(t.thread, 1u);
+
+  script = Script{};
+  script.fail_final_in = 0;
+  FakeRun final_check(1);
+  EXPECT_TRUE(final_check.go().stopped);
+  EXPECT_EQ(final_check.console.err_text, "final check failed\n");
+
+  script = Script{};
+  script.no_solver = true;
+  FakeRun none(1);
+  EXPECT_TRUE(none.go().stopped);
+  EXPECT_EQ(none.console.err_text, "could not initalize workload standing_wave in thread 0\n");
+}
+
+TEST_F(CoordinatorTest, RefusedThreadEndsTheRunInOrder) {
+  script.refuse_thread = 2;
+  FakeRun run(4);
+  const bench::RunResult r = run.go();
+  EXPECT_TRUE(r.stopped);
+  EXPECT_TRUE(r.results.empty());
+  EXPECT_NE(run.console.err_text.find("could not start worker thread 2 of 4"), std::string::npos);
+  EXPECT_EQ(solvers_made.load(), 2);  // workers 0 and 1 only
+}
+
+TEST_F(CoordinatorTest, TimerRuleAbortsUnlessBypassed) {
+  script.compliant = false;
+  FakeRun strict(2);
+  const bench::RunResult r = strict.go();
+  EXPECT_FALSE(r.stopped);
+  EXPECT_TRUE(r.results.empty());
+  EXPECT_EQ(solvers_made.load(), 0);
+  EXPECT_EQ(strict.console.err_text,
+            "Fast Timer is not HWBOT compliant (fast timer source: iTSC); aborting\n"
+            "Use --bypass-timer-check to run regardless if you are sure that this is a detection error in terms "
+            "of your windows version, processor, or timer\n");
+
+  FakeRun bypass(1);
+  EXPECT_EQ(bypass.go(false, true).results.size(), 1u);
+  EXPECT_EQ(bypass.console.err_text,
+            "===========\n  warning  \n===========\n"
+            "Fast timer is not compliant with HWBOT rules (fast timer source: iTSC)\n"
+            "Check that this is a detection error in terms of your windows version, processor, or timer before "
+            "submitting\n");
+}
+
+TEST_F(CoordinatorTest, IsaCheckWarnsOrAbortsWithStrictCheck) {
+  script.isa_supported = false;
+  FakeRun warn(1);
+  EXPECT_EQ(warn.go().results.size(), 1u);
+  EXPECT_EQ(warn.console.err_text, "===========\n  warning  \n===========\navx2 support not detected\n");
+
+  FakeRun strict(1);
+  EXPECT_TRUE(strict.go(true).results.empty());
+  EXPECT_EQ(strict.console.err_text,
+            "===========\n  warning  \n===========\navx2 support not detected\n"
+            "isa support check failed; aborting\n");
+  EXPECT_EQ(strict.console.out_text, "Fake CPU\nSSE2 AVX\n");
+}
+
+TEST_F(CoordinatorTest, CoarseCounterNearItsLimitAborts) {
+  script.coarse_base = static_cast<std::uint64_t>(INT64_MAX) - 1000;  // 1 s of headroom
+  FakeRun run(1);
+  EXPECT_TRUE(run.go().results.empty());
+  EXPECT_EQ(run.console.err_text, "coarse timer will overflow during the run; aborting\n");
+  EXPECT_EQ(solvers_made.load(), 0);
+}
+
+}  // namespace
