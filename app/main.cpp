@@ -3,8 +3,10 @@
 #include "app/help_mode.h"
 #include "app/modes.h"
 #include "app/option_table.h"
+#include "app/timer_dump.h"
 #include "app/topology_dump.h"
 #include "cli/tokens.h"
+#include "platform/animation.h"
 #include "platform/topology.h"
 
 int main(int argc, char** argv) {
@@ -19,7 +21,8 @@ int main(int argc, char** argv) {
       app::write_error_line(selection.message);
       return 1;
     case app::Mode::animation:
-      return app::play_animation_mode();
+      platform::play_fish_animation();
+      return 0;
     case app::Mode::help:
       app::run_help_mode(invocation.command_line(), app::grid_sizes);
       return 0;
@@ -27,7 +30,8 @@ int main(int argc, char** argv) {
       app::run_topology_dump(topology);
       return 0;
     case app::Mode::timer_dump:
-      return app::run_timer_dump_mode();
+      app::run_timer_dump();
+      return 0;
     case app::Mode::benchmark:
       break;
   }

@@ -7,12 +7,6 @@ namespace app {
 
 // The modes that live in other modules. Each returns the process exit code.
 
-/// The console animation (--zelvo).
-int play_animation_mode();
-
-/// The detected timers and processor (--timer-debug).
-int run_timer_dump_mode();
-
 /// The benchmark run with a copy of `options`, after the overflow guards passed;
 /// ends with the closing prompt. Exit code 0 for a valid result.
 int run_benchmark_mode(const bench::RunOptions& options, platform::TopologyCache& topology);
