@@ -4,23 +4,14 @@
 
 #include <fmt/format.h>
 
+#include "solver/factory.h"
+#include "solver/solver.h"
+
 namespace app {
 
-namespace {
+bool is_valid_workload(std::string_view name) { return solver::is_valid_workload(name); }
 
-// The solver will own these lists; until then the names are compared here.
-constexpr std::array<std::string_view, 2> kWorkloadNames{"standing_wave", "soft_gaussian"};
-constexpr std::array<std::string_view, 4> kIsaNames{"sse2", "avx", "avx2", "fma"};
-
-}  // namespace
-
-bool is_valid_workload(std::string_view name) {
-  return std::find(kWorkloadNames.begin(), kWorkloadNames.end(), name) != kWorkloadNames.end();
-}
-
-bool is_valid_isa(std::string_view name) {
-  return std::find(kIsaNames.begin(), kIsaNames.end(), name) != kIsaNames.end();
-}
+bool is_valid_isa(std::string_view name) { return solver::is_valid_isa(name); }
 
 bool is_valid_grid_size(std::uint64_t size) {
   return std::find(grid_sizes.begin(), grid_sizes.end(), size) != grid_sizes.end();
