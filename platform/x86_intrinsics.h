@@ -13,13 +13,6 @@
 
 namespace platform::x86 {
 
-/// True when this build targets a processor that has CPUID and XGETBV.
-#if defined(_M_X64) || defined(_M_IX86) || defined(__x86_64__) || defined(__i386__)
-inline constexpr bool kHasCpuid = true;
-#else
-inline constexpr bool kHasCpuid = false;
-#endif
-
 /// Executes CPUID for `leaf` and `subleaf`; `regs` receives EAX, EBX, ECX, EDX.
 /// All zero where the build has no CPUID.
 inline void cpuid(std::uint32_t leaf, std::uint32_t subleaf, std::uint32_t regs[4]) {
