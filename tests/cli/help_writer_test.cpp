@@ -100,19 +100,4 @@ TEST(HelpWriterTest, ParsedProgramName) {
   EXPECT_EQ(help_of(d.command_line).substr(0, unnamed_start.size()), unnamed_start);
 }
 
-TEST(HelpWriterTest, OwnStyleChangesPrefixes) {
-  bool flag = false;
-  std::uint32_t count = 0;
-  auto style = std::make_shared<cli::SyntaxStyle>();
-  style->long_prefix = "/";
-  style->long_prefix_length = 1;
-  style->short_prefix = "/";
-  style->short_prefix_length = 1;
-  cli::CommandLine command_line;
-  command_line.set_style(style)
-      .add_node(Option(flag).add_name("--flag"))
-      .add_node(Option(count, "n").add_name("-n"));
-  EXPECT_EQ(command_line.usage_fragment(command_line.style()), "<executable> [/flag] [/n <n>]");
-}
-
 }  // namespace
