@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "solver/field_state.h"
@@ -21,6 +22,8 @@ struct KernelCase {
 };
 
 std::string case_name(const ::testing::TestParamInfo<KernelCase>& info) { return info.param.isa; }
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const KernelCase& c, std::ostream* os) { *os << c.isa; }
 
 // Straightforward loops in the documented evaluation order, built for the
 // baseline: every variant must reproduce them.
