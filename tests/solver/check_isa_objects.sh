@@ -1,75 +1,52 @@
 #!/bin/sh
 # Proves from the object code that each per-instruction-set unit holds what its
-# name promises and shares nothing with the others.
-#   check_isa_objects.sh OBJDUMP NM "obj1;obj2;..."
-# Exit 77 (skipped) when the tools are missing.
-objdump=$1
-nm=$2
-objects=$3
-if [ -z "$objdump" ] || ! command -v "$objdump" >/dev/null 2>&1 ||
-   [ -z "$nm" ] || ! command -v "$nm" >/dev/null 2>&1; then
-  echo "objdump or nm not found: skipped"
-  exit 77
-fi
+# name promises and shares no function with the others.
+#   check_isa_objects.sh OBJDUMP NM "obj1;obj2;..."    (exit 77: tools missing)
+objdump=$1 nm=$2 objects=$3
+for tool in "$objdump" "$nm"; do
+  [ -n "$tool" ] && command -v "$tool" >/dev/null 2>&1 || { echo "objdump or nm missing: skipped"; exit 77; }
+done
 
-status=0
-fail() {
-  echo "FAIL $unit: $*"
-  status=1
-}
+status=0 seen=0
+fail() { echo "FAIL $unit: $*"; status=1; }
+has() { printf '%s\n' "$code" | grep -Eq "$1"; }
+first() { printf '%s\n' "$code" | grep -E "$1" | head -1; }
+packed='^v?(add|sub|mul|div|sqrt|min|max|hadd|hsub|addsub|dp|round)pd |^vfn?m(add|sub)[0-9]+pd'
 
-# Instructions of one object, "mnemonic operands" per line.
-instructions() {
-  "$objdump" -d --no-show-raw-insn "$1" | awk -F'\t' 'NF >= 2 && $1 ~ /^ *[0-9a-f]+:$/ {print $2}'
-}
-
-packed_arith='^v?(add|sub|mul|div|sqrt|min|max|hadd|hsub|addsub|dp|round)pd |^vf(n?m(add|sub)(132|213|231)pd|maddsub|msubadd)'
-
-seen=0
-old_ifs=$IFS
-IFS=';'
-for object in $objects; do
-  IFS=$old_ifs
-  case $(basename "$object") in
+for object in $(printf '%s' "$objects" | tr ';' ' '); do
+  unit=$(basename "$object")
+  case $unit in
     kernels_sse2.*|energy_sse2.*) kind=sse2 ;;
     kernels_avx.*|energy_avx.*|kernels_avx2.*|energy_avx2.*) kind=avx ;;
     kernels_fma.*) kind=fma ;;
     *) continue ;;
   esac
-  unit=$(basename "$object")
   seen=$((seen + 1))
-  code=$(instructions "$object")
-  [ -n "$code" ] || fail "no code found"
+  # "mnemonic operands", one instruction per line.
+  code=$("$objdump" -d --no-show-raw-insn "$object" | awk -F'\t' 'NF >= 2 && $1 ~ /^ *[0-9a-f]+:$/ {print $2}')
 
-  # One external symbol (the table), and no weak or unique definitions the
-  # linker could merge with another unit's copy.
+  # One external symbol (the table) and nothing weak or unique that the linker
+  # could merge with another unit's copy.
   globals=$("$nm" -g --defined-only "$object" | awk 'NF >= 3 {print $3}')
   [ "$(printf '%s\n' "$globals" | grep -c .)" -eq 1 ] || fail "external symbols: $globals"
-  if "$nm" --defined-only "$object" | awk '$2 ~ /^[WwVvu]$/' | grep -q .; then
-    fail "weak or unique symbols: $("$nm" -C --defined-only "$object" | awk '$2 ~ /^[WwVvu]$/')"
-  fi
+  weak=$("$nm" -C --defined-only "$object" | awk '$2 ~ /^[WwVvu]$/')
+  [ -z "$weak" ] || fail "weak or unique symbols: $weak"
 
   case $kind in
     sse2)
-      printf '%s\n' "$code" | grep -Eq '%[yz]mm' && fail "uses ymm/zmm registers"
-      printf '%s\n' "$code" | grep -Eq '^v' && fail "VEX/EVEX instruction: $(printf '%s\n' "$code" | grep -E '^v' | head -1)"
-      printf '%s\n' "$code" | grep -Eq "$packed_arith" && fail "packed arithmetic: $(printf '%s\n' "$code" | grep -E "$packed_arith" | head -1)"
-      printf '%s\n' "$code" | grep -Eq '^(add|sub|mul)sd ' || fail "no scalar double arithmetic"
-      ;;
+      has '%[yz]mm|^v' && fail "VEX/EVEX code: $(first '%[yz]mm|^v')"
+      has "$packed" && fail "packed arithmetic: $(first "$packed")"
+      has '^(add|sub|mul)sd ' || fail "no scalar double arithmetic" ;;
     avx)
-      printf '%s\n' "$code" | grep -Eq "$packed_arith" && fail "packed arithmetic: $(printf '%s\n' "$code" | grep -E "$packed_arith" | head -1)"
+      has "$packed" && fail "packed arithmetic: $(first "$packed")"
       legacy=$(printf '%s\n' "$code" | grep '%xmm' | grep -Ev '^v' | head -1)
       [ -z "$legacy" ] || fail "legacy-encoded SSE instruction: $legacy"
-      printf '%s\n' "$code" | grep -Eq '^v(add|sub|mul)sd ' || fail "no VEX scalar double arithmetic"
-      ;;
+      has '^v(add|sub|mul)sd ' || fail "no VEX scalar double arithmetic" ;;
     fma)
-      printf '%s\n' "$code" | grep -Eq '^vfmadd(132|213|231)pd .*%ymm' || fail "no 256-bit fused multiply-add"
-      printf '%s\n' "$code" | grep -Eq '^vfnmadd(132|213|231)pd .*%ymm' || fail "no 256-bit fused negative multiply-add"
-      ;;
+      has '^vfmadd[0-9]+pd .*%ymm' || fail "no 256-bit fused multiply-add"
+      has '^vfnmadd[0-9]+pd .*%ymm' || fail "no 256-bit fused negative multiply-add" ;;
   esac
-  IFS=';'
 done
-IFS=$old_ifs
 
 [ "$seen" -eq 7 ] || { unit=all; fail "expected 7 instruction-set objects, found $seen"; }
 [ "$status" -eq 0 ] && echo "instruction-set units: ok"

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
 #include <typeinfo>
 
 #include "platform/cpu.h"
 #include "solver/factory.h"
 #include "solver/soft_gaussian.h"
-#include "solver/solver.h"
 #include "solver/standing_wave.h"
 
 namespace solver {
@@ -18,14 +16,10 @@ TEST(IsaNames, ExactComparisonOnly) {
   EXPECT_EQ(parse_isa("avx"), IsaKind::kAvx);
   EXPECT_EQ(parse_isa("avx2"), IsaKind::kAvx2);
   EXPECT_EQ(parse_isa("fma"), IsaKind::kFma);
-  for (const char* bad : {"SSE2", "Avx", "avx ", " avx", "avx512", "", "fma3", "av"}) {
-    EXPECT_FALSE(parse_isa(bad).has_value()) << bad;
+  for (std::string_view bad : {"SSE2", "Avx", "avx ", " avx", "avx512", "", "fma3", "av"}) {
     EXPECT_FALSE(is_valid_isa(bad)) << bad;
   }
-  // A name with an embedded NUL differs from the listed one.
   EXPECT_FALSE(is_valid_isa(std::string_view("avx\0", 4)));
-  for (IsaKind kind : {IsaKind::kSse2, IsaKind::kAvx, IsaKind::kAvx2, IsaKind::kFma})
-    EXPECT_EQ(parse_isa(isa_name(kind)), kind);
 }
 
 TEST(IsaSupport, MessagesFromTheFeatureFlags) {
@@ -33,14 +27,13 @@ TEST(IsaSupport, MessagesFromTheFeatureFlags) {
   EXPECT_TRUE(check_isa_support("sse2", none).ok());
   EXPECT_EQ(check_isa_support("avx", none).message(), "avx support not detected\n");
   EXPECT_EQ(check_isa_support("avx2", none).message(), "avx2 support not detected\n");
-  // The fma kernels also need AVX2 (and its operating-system state test).
+  // The fma kernels also run AVX2 permutes, and only the AVX2 flag includes
+  // the operating system's register-state test.
   EXPECT_EQ(check_isa_support("fma", none).message(),
             "fma support not detected\navx2 support not detected\n");
-  platform::CpuFeatures fma_only;
-  fma_only.fma = true;
-  fma_only.avx = true;
-  EXPECT_EQ(check_isa_support("fma", fma_only).message(), "avx2 support not detected\n");
-  EXPECT_TRUE(check_isa_support("avx", fma_only).ok());
+  platform::CpuFeatures fma_without_avx2;
+  fma_without_avx2.fma = fma_without_avx2.avx = true;
+  EXPECT_EQ(check_isa_support("fma", fma_without_avx2).message(), "avx2 support not detected\n");
   platform::CpuFeatures all;
   all.avx = all.avx2 = all.fma = true;
   for (const char* isa : {"sse2", "avx", "avx2", "fma"}) EXPECT_TRUE(check_isa_support(isa, all).ok());
@@ -62,8 +55,7 @@ TEST_P(FactoryTest, BuildsTheSelectedClass) {
   ASSERT_NE(solver, nullptr);
   EXPECT_EQ(typeid(*solver), *GetParam().type);
   EXPECT_EQ(solver->thread_index(), 9u);
-  // Construction obtains no field memory.
-  EXPECT_EQ(solver->updates_per_step(), 0u);
+  EXPECT_EQ(solver->updates_per_step(), 0u);  // no field memory yet
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -81,14 +73,12 @@ TEST(Factory, UnknownNamesGiveNothing) {
   EXPECT_EQ(make_solver("Standing_wave", "sse2", 0), nullptr);
   EXPECT_EQ(make_solver("standing_wave ", "sse2", 0), nullptr);
   EXPECT_EQ(make_solver("soft_gaussian", "SSE2", 0), nullptr);
-  EXPECT_EQ(make_solver("", "", 0), nullptr);
   EXPECT_EQ(make_sse2_solver("soft-gaussian", 0), nullptr);
-  EXPECT_NE(dynamic_cast<Sse2SoftGaussian*>(make_sse2_solver("soft_gaussian", 1).get()), nullptr);
-
   EXPECT_TRUE(is_valid_workload("standing_wave"));
   EXPECT_TRUE(is_valid_workload("soft_gaussian"));
-  for (const char* bad : {"Standing_wave", "standing_wave ", "standing", "", "soft_gaussian\n"})
+  for (const char* bad : {"Standing_wave", "standing_wave ", "standing", "", "soft_gaussian\n"}) {
     EXPECT_FALSE(is_valid_workload(bad)) << bad;
+  }
 }
 
 }  // namespace
