@@ -17,10 +17,10 @@ struct ScalarCells {
   using Coefficient = double;
   static Coefficient coefficient(double k) { return k; }
 
-  // Cells to prefetch ahead in the streams that miss the caches. The scalar
-  // updates are slow enough per cell that the hardware prefetchers alone leave
-  // the memory stalls on top of the arithmetic instead of under it.
-  static constexpr std::uint64_t kPrefetchAhead = 16;
+  // The scalar updates are slow enough per cell that the hardware prefetchers
+  // alone leave the memory stalls on top of the arithmetic instead of under
+  // it; the hints pay off at every grid size.
+  static constexpr bool kPrefetchInCache = true;
 
   // H(x,y,z) from E at the cell c and its upper neighbours ex, ey, ez.
   static void update_h(Cell* h, const Cell* c, const Cell* ex, const Cell* ey, const Cell* ez,
@@ -57,9 +57,8 @@ struct VectorCells {
   using Coefficient = Vector;
   static Coefficient coefficient(double k) { return Ops::broadcast(k); }
 
-  // The hardware prefetchers keep up with the vector updates; extra prefetches
-  // only cost issue slots when the grid fits in cache.
-  static constexpr std::uint64_t kPrefetchAhead = 0;
+  // When the grid fits in cache the hints only cost issue slots here.
+  static constexpr bool kPrefetchInCache = false;
 
   static constexpr int kZxyOrder = 2 | (0 << 2) | (1 << 4) | (3 << 6);  // lanes (2, 0, 1, 3)
   static constexpr int kYzxOrder = 1 | (2 << 2) | (0 << 4) | (3 << 6);  // lanes (1, 2, 0, 3)
@@ -94,23 +93,44 @@ struct VectorCells {
   }
 };
 
-// Hints for the next cells of the two streams that come from memory (the
-// other field's far plane, the own cell) and of the row that comes from the
-// last-level cache. The addresses stay inside the buffer: every prefetched
-// stream is at least one plane (the halo) away from the buffer's end.
-template <class Cells>
+// Prefetch hints for the streams that miss the caches: the other field's far
+// plane and the own cells come from memory (a near hint into L1 and a far one
+// into L2 keep more misses in flight than the hardware prefetchers do alone),
+// the next row of the near plane from the last-level cache. A prefetch never
+// faults and the addresses are formed as integers, so hints that reach past
+// the end of a small buffer are harmless.
+constexpr std::uintptr_t kNearAheadBytes = 16 * sizeof(Cell);
+constexpr std::uintptr_t kFarAheadBytes = 128 * sizeof(Cell);
+
+const void* ahead(const Cell* cell, std::uintptr_t bytes) {
+  return reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(cell) + bytes);
+}
+
+template <bool kPrefetch>
 void prefetch_ahead(const Cell* far_plane, const Cell* own, const Cell* next_row) {
-  if constexpr (Cells::kPrefetchAhead != 0) {
-    __builtin_prefetch(far_plane + Cells::kPrefetchAhead, 0, 3);
-    __builtin_prefetch(own + Cells::kPrefetchAhead, 1, 3);
-    __builtin_prefetch(next_row + Cells::kPrefetchAhead, 0, 3);
+  if constexpr (kPrefetch) {
+    __builtin_prefetch(ahead(far_plane, kNearAheadBytes), 0, 3);
+    __builtin_prefetch(ahead(own, kNearAheadBytes), 1, 3);
+    __builtin_prefetch(ahead(next_row, kNearAheadBytes), 0, 3);
+    __builtin_prefetch(ahead(far_plane, kFarAheadBytes), 0, 1);
+    __builtin_prefetch(ahead(own, kFarAheadBytes), 1, 1);
   }
+}
+
+// Grids up to this size (both arrays) stay in the per-core caches.
+constexpr std::uint64_t kInCacheBytes = std::uint64_t{1} << 20;
+
+template <class Cells>
+bool use_prefetch(const KernelArgs& args) {
+  if (Cells::kPrefetchInCache) return true;
+  const std::uint64_t n = args.e_edge;
+  return n > 64 || 2 * n * n * n * sizeof(Cell) > kInCacheBytes;  // n > 64 also avoids overflow
 }
 
 // H half-step on the cells 1..n-1 of every axis. The counters outlive the loops:
 // the step counts as done only when all three reached the bound, which is false
 // for n = 0 (the first index already lies past the bound).
-template <class Cells>
+template <class Cells, bool kPrefetch>
 bool update_h_loops(const KernelArgs& args) {
   if (args.e_edge < 2) return false;
   const std::uint64_t ne = args.e_edge;
@@ -127,7 +147,7 @@ bool update_h_loops(const KernelArgs& args) {
       const Cell* ex = args.e + cell_index(ne, x + 1, y, 0);
       const Cell* ey = args.e + cell_index(ne, x, y + 1, 0);
       for (z = 1; z < bound; ++z) {
-        prefetch_ahead<Cells>(ex + z, h + z, ey + z);
+        prefetch_ahead<kPrefetch>(ex + z, h + z, ey + z);
         Cells::update_h(h + z, e + z, ex + z, ey + z, e + z + 1, k);
       }
     }
@@ -136,7 +156,7 @@ bool update_h_loops(const KernelArgs& args) {
 }
 
 // E half-step on the cells 2..n of every axis.
-template <class Cells>
+template <class Cells, bool kPrefetch>
 bool update_e_loops(const KernelArgs& args) {
   if (args.e_edge < 1) return false;
   const std::uint64_t ne = args.e_edge;
@@ -153,10 +173,22 @@ bool update_e_loops(const KernelArgs& args) {
       const Cell* hx = args.h + cell_index(nh, x - 1, y, 0);
       const Cell* hy = args.h + cell_index(nh, x, y - 1, 0);
       for (z = 2; z < bound; ++z) {
-        prefetch_ahead<Cells>(h + z, e + z, hx + z);
+        prefetch_ahead<kPrefetch>(h + z, e + z, hx + z);
         Cells::update_e(e + z, h + z, hx + z, hy + z, h + z - 1, k);
       }
     }
   }
   return x == bound && y == bound && z == bound;
+}
+
+template <class Cells>
+bool update_h_kernel(const KernelArgs& args) {
+  return use_prefetch<Cells>(args) ? update_h_loops<Cells, true>(args)
+                                   : update_h_loops<Cells, false>(args);
+}
+
+template <class Cells>
+bool update_e_kernel(const KernelArgs& args) {
+  return use_prefetch<Cells>(args) ? update_e_loops<Cells, true>(args)
+                                   : update_e_loops<Cells, false>(args);
 }

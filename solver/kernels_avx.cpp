@@ -5,8 +5,8 @@ namespace solver::avx {
 namespace {
 #include "solver/kernel_body.h"
 
-bool update_h(const KernelArgs& args) { return update_h_loops<ScalarCells>(args); }
-bool update_e(const KernelArgs& args) { return update_e_loops<ScalarCells>(args); }
+bool update_h(const KernelArgs& args) { return update_h_kernel<ScalarCells>(args); }
+bool update_e(const KernelArgs& args) { return update_e_kernel<ScalarCells>(args); }
 }  // namespace
 
 extern const KernelTable kKernels = {&update_h, &update_e};

@@ -31,8 +31,8 @@ struct Avx2FmaOps {
 
 using Cells = VectorCells<Avx2FmaOps>;
 
-bool update_h(const KernelArgs& args) { return update_h_loops<Cells>(args); }
-bool update_e(const KernelArgs& args) { return update_e_loops<Cells>(args); }
+bool update_h(const KernelArgs& args) { return update_h_kernel<Cells>(args); }
+bool update_e(const KernelArgs& args) { return update_e_kernel<Cells>(args); }
 }  // namespace
 
 extern const KernelTable kKernels = {&update_h, &update_e};
