@@ -2,9 +2,9 @@
 // Figures only: nothing here is asserted.
 //
 // Every step benchmark runs one private grid per benchmark thread (threads:1
-// and one per logical processor). The triad probe measures the bandwidth the
-// same threads get from memory, counting 32 bytes per element (two loads, the
-// store and its write-allocate read). A cell update of either half-step moves
+// and one per core). The triad probe measures the bandwidth the same threads
+// get from memory, counting 32 bytes per element (two loads, the store and its
+// write-allocate read). A cell update of either half-step moves
 // at least 96 bytes (the other field's cell, the own cell read and written), so
 // bandwidth / 96 bounds the update rate of grids that do not fit in cache.
 #include <benchmark/benchmark.h>
@@ -15,11 +15,11 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/fp_control.h"
+#include "platform/topology.h"
 #include "solver/field_state.h"
 #include "solver/kernel_args.h"
 #include "solver/solver.h"
@@ -96,13 +96,16 @@ void triad_benchmark(benchmark::State& state) {
   state.counters["GBps"] = benchmark::Counter(bytes / 1e9, benchmark::Counter::kIsRate);
 }
 
-// Keeps the console output and remembers each run's counters for the summary.
+// Keeps the console output and remembers each benchmark's counters for the
+// summary: the median over the repetitions when there are several (the machine
+// may be shared), else the single run.
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.error_occurred || (run.run_type != Run::RT_Iteration && !median)) continue;
       for (const auto& [name, counter] : run.counters) {
         values_[{run.run_name.function_name, run.threads}][name] = counter.value;
       }
@@ -123,28 +126,31 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 std::string step_name(const char* isa, std::uint64_t n) {
   return std::string("step/") + isa + "/" + std::to_string(n);
 }
+std::string triad_name(std::uint64_t n) { return "triad/before_n" + std::to_string(n); }
+
+std::vector<int> thread_counts(int cores) { return cores > 1 ? std::vector<int>{1, cores} : std::vector<int>{1}; }
 
 void print_summary(const SummaryReporter& r, int cores) {
-  std::printf("\nsummary (MGups; bound = triad bandwidth / %.0f bytes per update)\n", kBytesPerUpdate);
-  const std::vector<int> thread_counts = cores > 1 ? std::vector<int>{1, cores} : std::vector<int>{1};
-  for (int threads : thread_counts) {
-    const double gbps = r.value("triad", threads, "GBps");
-    const double bound = gbps * 1e9 / kBytesPerUpdate / 1e6;
-    std::printf("\n%d thread(s): triad %.1f GB/s moved, bound %.0f MGups\n", threads, gbps, bound);
-    std::printf("  %-5s", "isa");
-    for (std::uint64_t n : kGridEdges) std::printf("  n=%-4llu MGups  ratio", static_cast<unsigned long long>(n));
+  std::printf("\nsummary: MGups, and in brackets the share of the bound = triad bandwidth / %.0f bytes\n",
+              kBytesPerUpdate);
+  for (int threads : thread_counts(cores)) {
+    std::printf("\n%d thread(s), one grid each\n  %-5s", threads, "");
+    for (std::uint64_t n : kGridEdges) std::printf("  %16s", ("n = " + std::to_string(n)).c_str());
+    std::printf("\n  %-5s", "triad");
+    for (std::uint64_t n : kGridEdges) std::printf("  %10.1f GB/s", r.value(triad_name(n), threads, "GBps"));
     std::printf("\n");
     for (const IsaKernels& isa : kIsas) {
       std::printf("  %-5s", isa.name);
       for (std::uint64_t n : kGridEdges) {
+        const double bound = r.value(triad_name(n), threads, "GBps") * 1e9 / kBytesPerUpdate / 1e6;
         const double mgups = r.value(step_name(isa.name, n), threads, "MGups");
-        std::printf("  %12.1f  %5.2f", mgups, bound > 0 ? mgups / bound : 0.0);
+        std::printf("  %7.1f (%5.2f)", mgups, bound > 0 ? mgups / bound : 0.0);
       }
       std::printf("\n");
     }
   }
   const double sse2 = r.value(step_name("sse2", kInCacheEdge), 1, "MGups");
-  std::printf("\nin cache (n = %llu, 1 thread):", static_cast<unsigned long long>(kInCacheEdge));
+  std::printf("\nin cache, n = %llu, 1 thread:", static_cast<unsigned long long>(kInCacheEdge));
   for (const IsaKernels& isa : kIsas) {
     const double mgups = r.value(step_name(isa.name, kInCacheEdge), 1, "MGups");
     std::printf("  %s %.1f (%.2fx sse2)", isa.name, mgups, sse2 > 0 ? mgups / sse2 : 0.0);
@@ -157,29 +163,44 @@ void print_summary(const SummaryReporter& r, int cores) {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int cores = static_cast<int>(std::max(1u, platform::core_count(platform::detect_topology())));
 
-  auto* triad = benchmark::RegisterBenchmark("triad", triad_benchmark);
-  triad->Threads(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-  if (cores > 1) triad->Threads(cores);
-
+  const auto configure = [](benchmark::internal::Benchmark* b, int threads) {
+    b->Threads(threads)->UseRealTime()->Repetitions(3)->DisplayAggregatesOnly(true);
+  };
+  std::vector<IsaKernels> isas;
   for (const IsaKernels& isa : kIsas) {
-    if (solver::check_isa_support(isa.name).failed()) {
+    if (solver::check_isa_support(isa.name).ok()) {
+      isas.push_back(isa);
+    } else {
       std::printf("%s: not supported by this processor, skipped\n", isa.name);
-      continue;
     }
-    const solver::KernelTable* kernels = isa.kernels;
+  }
+  // Each group of grid benchmarks follows its own bandwidth probe, so the
+  // ratios compare figures taken close together on a machine whose share of
+  // memory bandwidth may drift.
+  for (int threads : thread_counts(cores)) {
     for (std::uint64_t n : kGridEdges) {
-      auto* b = benchmark::RegisterBenchmark(step_name(isa.name, n).c_str(),
-                                             [kernels, n](benchmark::State& s) { step_benchmark(s, *kernels, n); });
-      b->Threads(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-      if (cores > 1) b->Threads(cores);
+      configure(benchmark::RegisterBenchmark(triad_name(n).c_str(), triad_benchmark)
+                    ->Unit(benchmark::kMillisecond),
+                threads);
+      for (const IsaKernels& isa : isas) {
+        const solver::KernelTable* kernels = isa.kernels;
+        configure(benchmark::RegisterBenchmark(
+                      step_name(isa.name, n).c_str(),
+                      [kernels, n](benchmark::State& s) { step_benchmark(s, *kernels, n); })
+                      ->Unit(benchmark::kMillisecond),
+                  threads);
+      }
     }
-    benchmark::RegisterBenchmark(step_name(isa.name, kInCacheEdge).c_str(),
-                                 [kernels](benchmark::State& s) { step_benchmark(s, *kernels, kInCacheEdge); })
-        ->Threads(1)
-        ->UseRealTime()
-        ->Unit(benchmark::kMicrosecond);
+  }
+  for (const IsaKernels& isa : isas) {
+    const solver::KernelTable* kernels = isa.kernels;
+    configure(benchmark::RegisterBenchmark(
+                  step_name(isa.name, kInCacheEdge).c_str(),
+                  [kernels](benchmark::State& s) { step_benchmark(s, *kernels, kInCacheEdge); })
+                  ->Unit(benchmark::kMicrosecond),
+              1);
   }
 
   SummaryReporter reporter;
