@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
 
 #include "solver/field_state.h"
 #include "solver/soft_gaussian.h"
@@ -69,9 +70,12 @@ TEST(FieldStorage, FailedAllocationsReportAndNeverCrash) {
   EXPECT_TRUE(pulse.allocate(huge).failed());
   EXPECT_TRUE(pulse.initialize().ok());
   EXPECT_TRUE(pulse.pre_step(0).ok());
-  EXPECT_EQ(pulse.verify_step(0).message(),
+  // 0/0: the C library spells the NaN "nan" or "-nan".
+  const std::string message = pulse.verify_step(0).message();
+  EXPECT_EQ(message.substr(0, message.rfind(' ') + 1),
             "\nenergy ratio failure in thread 5\nenergy_acc = 0.000000\nenergy_calc = "
-            "0.000000\nratio = -nan");
+            "0.000000\nratio = ");
+  EXPECT_EQ(message.substr(message.size() - 3), "nan");
 }
 
 TEST(FieldStorage, LargePagesGiveZeroedArraysOrTheAllocationMessage) {
