@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <stop_token>
 
 namespace bench {
 
@@ -10,14 +11,21 @@ namespace bench {
 /// for good calls arrive_and_drop so that the others never wait for it.
 /// Mutex and condition variable on purpose: they behave the same on every
 /// platform we ship, where the library barrier does not.
+///
+/// The barrier also records whether a stop had been requested when each phase
+/// completed, and hands every participant that same answer. Asking the stop
+/// token after waking instead would race: a fast participant may already fail
+/// in the next phase's work and request a stop before a slow one wakes up, and
+/// the slow one would then leave while the fast one waits for it forever.
 class PhaseBarrier {
  public:
-  explicit PhaseBarrier(std::uint32_t participants);
+  explicit PhaseBarrier(std::uint32_t participants, std::stop_token stop = {});
   PhaseBarrier(const PhaseBarrier&) = delete;
   PhaseBarrier& operator=(const PhaseBarrier&) = delete;
 
-  /// Blocks until every current participant has arrived in this phase.
-  void arrive_and_wait();
+  /// Blocks until every current participant has arrived in this phase; true
+  /// when a stop had been requested by the time the phase completed.
+  bool arrive_and_wait();
   /// Removes the caller from this and all later phases without waiting.
   void arrive_and_drop();
 
@@ -29,6 +37,8 @@ class PhaseBarrier {
 
   mutable std::mutex mutex_;
   std::condition_variable phase_done_;
+  std::stop_token stop_;
+  bool stopped_at_completion_ = false;
   std::uint32_t expected_;
   std::uint32_t arrived_ = 0;
   std::uint64_t phase_ = 0;

@@ -59,11 +59,12 @@ const RunHooks& system_hooks();
 
 /// State the workers of one run share; owned by the coordinator.
 struct SharedRunState {
-  explicit SharedRunState(std::uint32_t threads) : phase_barrier(threads), progress(threads) {}
+  explicit SharedRunState(std::uint32_t threads)
+      : phase_barrier(threads, stop_source.get_token()), progress(threads) {}
   std::mutex output_mutex;   // every console write while workers may run
   std::mutex results_mutex;  // the result list
+  std::stop_source stop_source;  // before the barrier, which watches it
   PhaseBarrier phase_barrier;
-  std::stop_source stop_source;
   ProgressBoard progress;
 };
 

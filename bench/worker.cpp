@@ -88,33 +88,31 @@ void Worker::run() {
   solver_ = c_.hooks.make_solver(p.workload, p.isa, c_.index);
   if (!solver_) {
     fail(fmt::format("could not initalize workload {} in thread {}\n", p.workload, c_.index));
-    c_.phase_barrier.arrive_and_wait();
+    (void)c_.phase_barrier.arrive_and_wait();
     return;
   }
   const solver::FieldParams field{p.large_pages, p.size, 0.01};
   if (platform::OptError e = solver_->allocate(field); e.failed()) {
     fail(fmt::format("field allocation failed in thread {}\n{}\n", c_.index, e.message()));
-    c_.phase_barrier.arrive_and_wait();
+    (void)c_.phase_barrier.arrive_and_wait();
     return;
   }
-  c_.phase_barrier.arrive_and_wait();  // phase 1
-  if (stop_.stop_requested()) return;
+  if (c_.phase_barrier.arrive_and_wait()) return;  // phase 1
 
   say("initalizing fields...");
   if (platform::OptError e = solver_->initialize(); e.failed()) {
     fail(fmt::format("failed to initalize field in thread {}\n{}\n", c_.index, e.message()));
-    c_.phase_barrier.arrive_and_wait();
+    (void)c_.phase_barrier.arrive_and_wait();
     return;
   }
-  c_.phase_barrier.arrive_and_wait();  // phase 2
-  if (stop_.stop_requested()) return;
+  if (c_.phase_barrier.arrive_and_wait()) return;  // phase 2
 
   const std::int64_t init_end = c_.hooks.read_fast_counter();
   if (c_.is_main) {
     say(fmt::format("initialization took {}ms",
                     platform::elapsed_milliseconds(c_.fast_timer, init_start, init_end)));
   }
-  c_.phase_barrier.arrive_and_wait();  // phase 3: everyone starts timing together
+  (void)c_.phase_barrier.arrive_and_wait();  // phase 3: everyone starts timing together
   say("starting bench..");
 
   start_tick_ = c_.hooks.read_coarse_counter();

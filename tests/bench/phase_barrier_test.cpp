@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -58,6 +59,30 @@ TEST(PhaseBarrierTest, DroppingEveryoneLeavesNoWaiter) {
 TEST(PhaseBarrierTest, SingleParticipantNeverBlocks) {
   bench::PhaseBarrier barrier(1);
   for (int i = 0; i < 3; ++i) barrier.arrive_and_wait();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PhaseBarrierTest, EveryoneGetsTheStopStateOfThePhaseCompletion) {
+  std::stop_source stop;
+  bench::PhaseBarrier barrier(2, stop.get_token());
+  bool waiter_saw_stop = true;
+  std::thread waiter([&] { waiter_saw_stop = barrier.arrive_and_wait(); });
+  // Whichever of the two completes the phase, the stop requested right after
+  // it belongs to the next phase and must not make the waiter leave now.
+  const bool saw = barrier.arrive_and_wait();
+  stop.request_stop();
+  waiter.join();
+  EXPECT_FALSE(saw);
+  EXPECT_FALSE(waiter_saw_stop);
+
+  // A stop requested before the last arrival is seen by all.
+  std::thread second([&] { waiter_saw_stop = barrier.arrive_and_wait(); });
+  EXPECT_TRUE(barrier.arrive_and_wait());
+  second.join();
+  EXPECT_TRUE(waiter_saw_stop);
 }
 
 }  // namespace
