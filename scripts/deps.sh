@@ -4,7 +4,8 @@
 set -eu
 
 build_pkgs="cmake ninja-build g++ libfmt-dev"
-test_pkgs="$build_pkgs libgtest-dev googletest"
+# The Windows build is cross-compiled with MinGW-w64 and tested under Wine.
+test_pkgs="$build_pkgs libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64"
 
 case "${1:-build}" in
   build) wanted=$build_pkgs ;;

@@ -11,3 +11,16 @@ if [ ! -f build/native/CMakeCache.txt ]; then
 fi
 cmake --build --preset native
 ctest --preset native
+
+# The Windows build, its tests run under Wine. No Wine server may outlive this
+# script: a lingering one would hold the caller's output open.
+stop_wine() {
+  if [ -x build/windows/wine-run ]; then build/windows/wine-run --kill; fi
+}
+trap stop_wine EXIT
+trap 'exit 130' INT TERM
+if [ ! -f build/windows/CMakeCache.txt ]; then
+  cmake --preset windows
+fi
+cmake --build --preset windows
+ctest --preset windows
