@@ -133,13 +133,16 @@ TEST_F(CoordinatorTest, EveryWorkerReportsInAMultiThreadRun) {
 }
 
 TEST_F(CoordinatorTest, AllocationFailureStopsEveryoneAfterPhaseOne) {
-  script.fail_allocate_in = 3;
-  FakeRun run(4);
-  const bench::RunResult r = run.go();
-  EXPECT_TRUE(r.stopped);
-  EXPECT_TRUE(r.results.empty());
-  EXPECT_EQ(run.console.err_text, "field allocation failed in thread 3\nfield allocation failed\n");
-  EXPECT_EQ(run.console.out_text.find("initalizing fields..."), std::string::npos);
+  for (int failing : {3, 0}) {
+    script.fail_allocate_in = failing;
+    FakeRun run(4);
+    const bench::RunResult r = run.go();
+    EXPECT_TRUE(r.stopped);
+    EXPECT_TRUE(r.results.empty());
+    EXPECT_EQ(run.console.err_text,
+              "field allocation failed in thread " + std::to_string(failing) + "\nfield allocation failed\n");
+    EXPECT_EQ(run.console.out_text.find("initalizing fields..."), std::string::npos);
+  }
 }
 
 TEST_F(CoordinatorTest, FailuresInLaterPhasesAreReportedAndStopTheRun) {
