@@ -15,16 +15,14 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/wine_run.sh.in ${ZELVO_WINE_RUN} @ONLY
                                 GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELVO_WINE_RUN})
 
-# Create the prefix now rather than inside the first test. The output goes to
-# files: Wine's background processes would keep a pipe open long after this ends.
+# Create the default prefix now rather than inside the first test (the wrapper
+# logs to ${ZELVO_WINE_ROOT}/default-init.log).
 if(NOT EXISTS ${ZELVO_WINE_ROOT}/default/.zelvo-ready)
   message(STATUS "Initialising the Wine prefix in ${ZELVO_WINE_ROOT}")
   execute_process(COMMAND ${ZELVO_WINE_RUN} --prepare
-                  INPUT_FILE /dev/null
-                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/wine-init.log
-                  ERROR_FILE ${CMAKE_BINARY_DIR}/wine-init.log
+                  INPUT_FILE /dev/null OUTPUT_QUIET ERROR_QUIET
                   RESULT_VARIABLE zelvo_wine_init)
   if(NOT zelvo_wine_init EQUAL 0)
-    message(WARNING "Wine prefix initialisation failed (${zelvo_wine_init}), see ${CMAKE_BINARY_DIR}/wine-init.log")
+    message(WARNING "Wine prefix initialisation failed (${zelvo_wine_init}), see ${ZELVO_WINE_ROOT}/default-init.log")
   endif()
 endif()
