@@ -5,6 +5,8 @@
 
 namespace platform::os {
 
+static_assert(sizeof(MEMORYSTATUSEX) == 64);
+
 void* aligned_block(std::uint64_t size_bytes) {
   if (size_bytes > SIZE_MAX) return nullptr;
   return _aligned_malloc(static_cast<std::size_t>(size_bytes), 64);

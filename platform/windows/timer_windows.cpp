@@ -11,6 +11,9 @@ using NtQueryTimerResolutionFn = LONG(NTAPI*)(PULONG minimum, PULONG maximum, PU
 
 constexpr std::uint64_t kHundredNanosecondsPerSecond = 10'000'000;
 
+// The version query passes the structure with its documented size.
+static_assert(sizeof(OSVERSIONINFOEXW) == 284);
+
 }  // namespace
 
 std::int64_t fast_counter() {
