@@ -46,68 +46,41 @@ class SoftGaussian {
   double h_source_coefficient_ = 0.0;
 };
 
-/// Soft Gaussian on the SSE2 kernels and energy routines.
-class Sse2SoftGaussian final : public Sse2Solver {
+/// The soft Gaussian on the kernels of `Base`, checked with `energy`.
+template <class Base, const EnergyTable& energy>
+class SoftGaussianSolver : public Base {
  public:
-  explicit Sse2SoftGaussian(std::uint32_t thread_index) : Sse2Solver(thread_index) {}
-  [[nodiscard]] OptError initialize() override { return pulse_.initialize(fields_); }
-  [[nodiscard]] OptError pre_step(std::uint64_t t) override { return pulse_.pre_step(fields_, t); }
+  explicit SoftGaussianSolver(std::uint32_t thread_index) : Base(thread_index) {}
+  [[nodiscard]] OptError initialize() override { return pulse_.initialize(this->fields_); }
+  [[nodiscard]] OptError pre_step(std::uint64_t t) override { return pulse_.pre_step(this->fields_, t); }
   [[nodiscard]] OptError verify_step(std::uint64_t t) override {
-    return pulse_.verify_step(fields_, sse2::kEnergy, thread_index_, t);
+    return pulse_.verify_step(this->fields_, energy, this->thread_index_, t);
   }
   [[nodiscard]] OptError verify_final(std::uint64_t) override { return {}; }
   const SoftGaussian& workload() const { return pulse_; }
 
  private:
   SoftGaussian pulse_;
+};
+
+/// Soft Gaussian on the SSE2 kernels and energy routines.
+class Sse2SoftGaussian final : public SoftGaussianSolver<Sse2Solver, sse2::kEnergy> {
+  using SoftGaussianSolver::SoftGaussianSolver;
 };
 
 /// Soft Gaussian on the AVX kernels and energy routines.
-class AvxSoftGaussian final : public AvxSolver {
- public:
-  explicit AvxSoftGaussian(std::uint32_t thread_index) : AvxSolver(thread_index) {}
-  [[nodiscard]] OptError initialize() override { return pulse_.initialize(fields_); }
-  [[nodiscard]] OptError pre_step(std::uint64_t t) override { return pulse_.pre_step(fields_, t); }
-  [[nodiscard]] OptError verify_step(std::uint64_t t) override {
-    return pulse_.verify_step(fields_, avx::kEnergy, thread_index_, t);
-  }
-  [[nodiscard]] OptError verify_final(std::uint64_t) override { return {}; }
-  const SoftGaussian& workload() const { return pulse_; }
-
- private:
-  SoftGaussian pulse_;
+class AvxSoftGaussian final : public SoftGaussianSolver<AvxSolver, avx::kEnergy> {
+  using SoftGaussianSolver::SoftGaussianSolver;
 };
 
 /// As AvxSoftGaussian (AVX kernels), with its energy check built for AVX2.
-class Avx2SoftGaussian final : public AvxSolver {
- public:
-  explicit Avx2SoftGaussian(std::uint32_t thread_index) : AvxSolver(thread_index) {}
-  [[nodiscard]] OptError initialize() override { return pulse_.initialize(fields_); }
-  [[nodiscard]] OptError pre_step(std::uint64_t t) override { return pulse_.pre_step(fields_, t); }
-  [[nodiscard]] OptError verify_step(std::uint64_t t) override {
-    return pulse_.verify_step(fields_, avx2::kEnergy, thread_index_, t);
-  }
-  [[nodiscard]] OptError verify_final(std::uint64_t) override { return {}; }
-  const SoftGaussian& workload() const { return pulse_; }
-
- private:
-  SoftGaussian pulse_;
+class Avx2SoftGaussian final : public SoftGaussianSolver<AvxSolver, avx2::kEnergy> {
+  using SoftGaussianSolver::SoftGaussianSolver;
 };
 
 /// Soft Gaussian on the fma kernels, with the energy routines built for AVX.
-class FmaSoftGaussian final : public FmaSolver {
- public:
-  explicit FmaSoftGaussian(std::uint32_t thread_index) : FmaSolver(thread_index) {}
-  [[nodiscard]] OptError initialize() override { return pulse_.initialize(fields_); }
-  [[nodiscard]] OptError pre_step(std::uint64_t t) override { return pulse_.pre_step(fields_, t); }
-  [[nodiscard]] OptError verify_step(std::uint64_t t) override {
-    return pulse_.verify_step(fields_, avx::kEnergy, thread_index_, t);
-  }
-  [[nodiscard]] OptError verify_final(std::uint64_t) override { return {}; }
-  const SoftGaussian& workload() const { return pulse_; }
-
- private:
-  SoftGaussian pulse_;
+class FmaSoftGaussian final : public SoftGaussianSolver<FmaSolver, avx::kEnergy> {
+  using SoftGaussianSolver::SoftGaussianSolver;
 };
 
 }  // namespace solver

@@ -37,58 +37,38 @@ class StandingWave {
   std::uint64_t validation_count_ = 0;
 };
 
-/// Standing wave on the SSE2 kernels and energy routines.
-class Sse2StandingWave final : public Sse2Solver {
+/// The standing wave on the kernels of `Base`, checked with `energy`.
+template <class Base, const EnergyTable& energy>
+class StandingWaveSolver : public Base {
  public:
-  explicit Sse2StandingWave(std::uint32_t thread_index) : Sse2Solver(thread_index) {}
-  [[nodiscard]] OptError initialize() override { return wave_.initialize(fields_, kernels(), sse2::kEnergy); }
+  explicit StandingWaveSolver(std::uint32_t thread_index) : Base(thread_index) {}
+  [[nodiscard]] OptError initialize() override { return wave_.initialize(this->fields_, this->kernels(), energy); }
   [[nodiscard]] OptError pre_step(std::uint64_t) override { return {}; }
   [[nodiscard]] OptError verify_step(std::uint64_t) override {
-    return wave_.verify_step(fields_, sse2::kEnergy, thread_index_);
+    return wave_.verify_step(this->fields_, energy, this->thread_index_);
   }
   [[nodiscard]] OptError verify_final(std::uint64_t) override {
-    return wave_.verify_final(fields_, sse2::kEnergy, thread_index_);
+    return wave_.verify_final(this->fields_, energy, this->thread_index_);
   }
   const StandingWave& workload() const { return wave_; }
 
  private:
   StandingWave wave_;
+};
+
+/// Standing wave on the SSE2 kernels and energy routines.
+class Sse2StandingWave final : public StandingWaveSolver<Sse2Solver, sse2::kEnergy> {
+  using StandingWaveSolver::StandingWaveSolver;
 };
 
 /// Standing wave on the AVX kernels and energy routines; also the avx2 choice.
-class AvxStandingWave final : public AvxSolver {
- public:
-  explicit AvxStandingWave(std::uint32_t thread_index) : AvxSolver(thread_index) {}
-  [[nodiscard]] OptError initialize() override { return wave_.initialize(fields_, kernels(), avx::kEnergy); }
-  [[nodiscard]] OptError pre_step(std::uint64_t) override { return {}; }
-  [[nodiscard]] OptError verify_step(std::uint64_t) override {
-    return wave_.verify_step(fields_, avx::kEnergy, thread_index_);
-  }
-  [[nodiscard]] OptError verify_final(std::uint64_t) override {
-    return wave_.verify_final(fields_, avx::kEnergy, thread_index_);
-  }
-  const StandingWave& workload() const { return wave_; }
-
- private:
-  StandingWave wave_;
+class AvxStandingWave final : public StandingWaveSolver<AvxSolver, avx::kEnergy> {
+  using StandingWaveSolver::StandingWaveSolver;
 };
 
 /// Standing wave on the fma kernels, with the energy routines built for AVX.
-class FmaStandingWave final : public FmaSolver {
- public:
-  explicit FmaStandingWave(std::uint32_t thread_index) : FmaSolver(thread_index) {}
-  [[nodiscard]] OptError initialize() override { return wave_.initialize(fields_, kernels(), avx::kEnergy); }
-  [[nodiscard]] OptError pre_step(std::uint64_t) override { return {}; }
-  [[nodiscard]] OptError verify_step(std::uint64_t) override {
-    return wave_.verify_step(fields_, avx::kEnergy, thread_index_);
-  }
-  [[nodiscard]] OptError verify_final(std::uint64_t) override {
-    return wave_.verify_final(fields_, avx::kEnergy, thread_index_);
-  }
-  const StandingWave& workload() const { return wave_; }
-
- private:
-  StandingWave wave_;
+class FmaStandingWave final : public StandingWaveSolver<FmaSolver, avx::kEnergy> {
+  using StandingWaveSolver::StandingWaveSolver;
 };
 
 }  // namespace solver
