@@ -1,7 +1,6 @@
 #include "bench/progress_line.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace bench {
 
@@ -14,7 +13,7 @@ std::string_view format_progress(fmt::memory_buffer& buffer, std::int64_t second
     total_rate += board[i].rate.load(std::memory_order_relaxed);
   }
   buffer.clear();
-  fmt::format_to(std::back_inserter(buffer), "\rbenchmarking... {}/{}s {:>16.4g} MGups  {} iterations",
+  fmt::format_to(fmt::appender(buffer), "\rbenchmarking... {}/{}s {:>16.4g} MGups  {} iterations",
                  seconds, duration, total_rate, most_iterations);
   return {buffer.data(), buffer.size()};
 }

@@ -1,5 +1,6 @@
 // Kernel throughput per instruction set, next to the memory-bandwidth bound.
-// Figures only: nothing here is asserted.
+// Figures only: nothing here is asserted. With --rows the summary is followed
+// by one plain line per grid benchmark for scripts/perf.sh.
 //
 // Every step benchmark runs one private grid per benchmark thread (threads:1
 // and one per core). The triad probe measures the bandwidth the same threads
@@ -40,6 +41,15 @@ constexpr IsaKernels kIsas[] = {{"sse2", &solver::sse2::kKernels},
                                 {"avx2", &solver::avx2::kKernels},
                                 {"fma", &solver::fma::kKernels}};
 
+// The energy routines exist for three targets (fma solvers use the avx ones).
+struct EnergyIsa {
+  const char* name;
+  const solver::EnergyTable* energy;
+};
+constexpr EnergyIsa kEnergyIsas[] = {
+    {"sse2", &solver::sse2::kEnergy}, {"avx", &solver::avx::kEnergy}, {"avx2", &solver::avx2::kEnergy}};
+constexpr std::uint64_t kEnergyEdge = 192;
+
 // A pseudo-random, stable field (the scheme is stable at these coefficients),
 // so the timed arithmetic sees ordinary numbers rather than zeros.
 void fill_fields(solver::FieldState& state, std::uint64_t seed) {
@@ -74,6 +84,22 @@ void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels,
   const double updates = static_cast<double>(state.iterations()) *
                          static_cast<double>(fields.updates_per_step());
   state.counters["MGups"] = benchmark::Counter(updates / 1e6, benchmark::Counter::kIsRate);
+}
+
+// The energy pass reads both fields once: 64 bytes per cell from memory.
+void energy_benchmark(benchmark::State& state, const solver::EnergyTable& energy, std::uint64_t n) {
+  platform::enable_flush_denormals();
+  solver::FieldStorage fields;
+  if (fields.allocate(solver::FieldParams{false, n, 0.01}).failed()) {
+    state.SkipWithError("field allocation failed");
+    return;
+  }
+  fill_fields(fields.state(), 777 + static_cast<std::uint64_t>(state.thread_index()));
+  const solver::KernelArgs args = fields.state().kernel_args();
+  for (auto _ : state) benchmark::DoNotOptimize(energy.total_energy(args));
+  const double cells = static_cast<double>(n - 1) * static_cast<double>(n - 1) * static_cast<double>(n - 1);
+  state.counters["GBps"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * cells * 64.0 / 1e9, benchmark::Counter::kIsRate);
 }
 
 void triad_benchmark(benchmark::State& state) {
@@ -126,6 +152,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 std::string step_name(const char* isa, std::uint64_t n) {
   return std::string("step/") + isa + "/" + std::to_string(n);
 }
+std::string energy_name(const char* isa, std::uint64_t n) {
+  return std::string("energy/") + isa + "/" + std::to_string(n);
+}
 std::string triad_name(std::uint64_t n) { return "triad/before_n" + std::to_string(n); }
 
 std::vector<int> thread_counts(int cores) { return cores > 1 ? std::vector<int>{1, cores} : std::vector<int>{1}; }
@@ -158,9 +187,46 @@ void print_summary(const SummaryReporter& r, int cores) {
   std::printf("\n");
 }
 
+// One line per measured grid benchmark, for scripts: "row isa n threads MGups GB/s"
+// (the bandwidth of the probe before that grid group, 0 when it was filtered out).
+void print_rows(const SummaryReporter& r, const std::vector<IsaKernels>& isas, int cores) {
+  for (int threads : thread_counts(cores)) {
+    for (std::uint64_t n : kGridEdges) {
+      for (const IsaKernels& isa : isas) {
+        const double mgups = r.value(step_name(isa.name, n), threads, "MGups");
+        if (mgups <= 0) continue;
+        std::printf("row %s %llu %d %.2f %.3f\n", isa.name, static_cast<unsigned long long>(n), threads,
+                    mgups, r.value(triad_name(n), threads, "GBps"));
+      }
+      for (const EnergyIsa& isa : kEnergyIsas) {
+        const double gbps = r.value(energy_name(isa.name, n), threads, "GBps");
+        if (gbps <= 0) continue;
+        std::printf("energy %s %llu %d %.3f %.3f\n", isa.name, static_cast<unsigned long long>(n), threads,
+                    gbps, r.value(triad_name(n), threads, "GBps"));
+      }
+    }
+  }
+}
+
+// Removes "--rows" from the arguments, so Google Benchmark never sees it.
+bool take_rows_flag(int& argc, char** argv) {
+  bool found = false;
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--rows") {
+      found = true;
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argc = kept;
+  return found;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool rows = take_rows_flag(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   const int cores = static_cast<int>(std::max(1u, platform::core_count(platform::detect_topology())));
@@ -192,6 +258,16 @@ int main(int argc, char** argv) {
                       ->Unit(benchmark::kMillisecond),
                   threads);
       }
+      if (n != kEnergyEdge) continue;
+      for (const EnergyIsa& isa : kEnergyIsas) {
+        if (solver::check_isa_support(isa.name).failed()) continue;
+        const solver::EnergyTable* energy = isa.energy;
+        configure(benchmark::RegisterBenchmark(
+                      energy_name(isa.name, n).c_str(),
+                      [energy, n](benchmark::State& s) { energy_benchmark(s, *energy, n); })
+                      ->Unit(benchmark::kMillisecond),
+                  threads);
+      }
     }
   }
   for (const IsaKernels& isa : isas) {
@@ -206,6 +282,7 @@ int main(int argc, char** argv) {
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   print_summary(reporter, cores);
+  if (rows) print_rows(reporter, isas, cores);
   benchmark::Shutdown();
   return 0;
 }

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages a command needs, or says how to.
-# Usage: scripts/deps.sh build|test
+# Usage: scripts/deps.sh build|test|perf
 set -eu
 
 build_pkgs="cmake ninja-build g++ libfmt-dev"
@@ -10,6 +10,7 @@ test_pkgs="$build_pkgs libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64
 case "${1:-build}" in
   build) wanted=$build_pkgs ;;
   test) wanted=$test_pkgs ;;
+  perf) wanted="$build_pkgs libbenchmark-dev" ;;
   *) echo "deps.sh: unknown package set '$1'" >&2; exit 2 ;;
 esac
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
 #include <string>
 
@@ -141,6 +142,43 @@ INSTANTIATE_TEST_SUITE_P(AllIsas, KernelTest,
                                            KernelCase{"avx", &avx::kKernels},
                                            KernelCase{"avx2", &avx2::kKernels},
                                            KernelCase{"fma", &fma::kKernels}),
+                         [](const auto& info) { return std::string(info.param.isa); });
+
+struct EnergyCase {
+  const char* isa;
+  const EnergyTable* energy;
+};
+void PrintTo(const EnergyCase& c, std::ostream* os) { *os << c.isa; }
+
+class EnergyTest : public ::testing::TestWithParam<EnergyCase> {
+ protected:
+  void SetUp() override { ZELVO_SKIP_UNLESS_SUPPORTED(GetParam().isa); }
+  testing::FpControlGuard fp_guard_;
+};
+
+// The total is the node energies of cells 2..n added in x, y, z order into one
+// accumulator, bit for bit, whatever shortcut the pass takes.
+TEST_P(EnergyTest, TotalIsOrderedSumOfNodeEnergies) {
+  const EnergyTable& energy = *GetParam().energy;
+  for (std::uint64_t n : {1u, 2u, 3u, 11u}) {
+    FieldStorage fields;
+    ASSERT_TRUE(fields.allocate(FieldParams{false, n, 0.01}).ok());
+    testing::fill_random(fields.state().e, 7 + n);
+    testing::fill_random(fields.state().h, 8 + n);
+    const KernelArgs args = fields.state().kernel_args();
+    double sum = 0.0;
+    for (std::uint64_t x = 2; x <= n; ++x)
+      for (std::uint64_t y = 2; y <= n; ++y)
+        for (std::uint64_t z = 2; z <= n; ++z) sum += energy.node_energy(args, x, y, z);
+    const double total = energy.total_energy(args);
+    EXPECT_EQ(std::memcmp(&total, &sum, sizeof(double)), 0) << "n = " << n << ": " << total << " vs " << sum;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllIsas, EnergyTest,
+                         ::testing::Values(EnergyCase{"sse2", &sse2::kEnergy},
+                                           EnergyCase{"avx", &avx::kEnergy},
+                                           EnergyCase{"avx2", &avx2::kEnergy}),
                          [](const auto& info) { return std::string(info.param.isa); });
 
 }  // namespace

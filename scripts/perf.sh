@@ -1,0 +1,172 @@
+#!/bin/sh
+# Performance report: kernel-only throughput next to the memory-bandwidth bound,
+# then the whole program on the same settings. Prints figures, asserts nothing.
+#
+# Usage: scripts/perf.sh [--all] [--spread] [--large-pages]
+#   (default)      kernel table for every isa, n in 64 128 192 256, 1 thread and
+#                  all cores; whole-program rows (zelvo -d 10, both workloads)
+#                  at n = 64 one thread and n = 192 all cores.  About 4 minutes.
+#   --all          whole-program rows for every n and thread count (about 12 minutes).
+#   --spread       adds five consecutive 10 s runs (standing_wave, sse2, n = 192,
+#                  all cores) and their spread.
+#   --large-pages  adds the whole-program rows once more with --large-pages, after
+#                  reserving explicit huge pages (root only; vm.nr_hugepages is
+#                  restored afterwards).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+all=0 spread=0 large=0
+for arg in "$@"; do
+  case "$arg" in
+    --all) all=1 ;;
+    --spread) spread=1 ;;
+    --large-pages) large=1 ;;
+    *) echo "perf.sh: unknown option '$arg'" >&2; exit 2 ;;
+  esac
+done
+
+"$root/scripts/deps.sh" perf
+
+build=build/perf-report
+# Build chatter goes to stderr so that stdout carries only the report.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >&2
+fi
+cmake --build "$build" --target zelvo zelvo_perf -j2 >&2
+zelvo=$build/zelvo
+kperf=$build/perf/zelvo_perf
+
+tmp=$(mktemp -d)
+hugepages_saved=""
+cleanup() {
+  if [ -n "$hugepages_saved" ]; then
+    echo "$hugepages_saved" > /proc/sys/vm/nr_hugepages || true
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+echo "zelvo performance report, $(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -n)"
+grep -m1 'model name' /proc/cpuinfo | sed 's/.*: /cpu: /' || true
+echo
+
+# ---- kernel-only table ------------------------------------------------------
+"$kperf" --rows --benchmark_min_time=0.1 > "$tmp/kernels.txt" 2>&1
+grep '^row ' "$tmp/kernels.txt" > "$tmp/rows.txt" || true
+if [ ! -s "$tmp/rows.txt" ]; then
+  echo "perf.sh: the kernel benchmark printed no figures:" >&2
+  cat "$tmp/kernels.txt" >&2
+  exit 1
+fi
+grep 'not supported' "$tmp/kernels.txt" || true
+isas=$(awk '{print $2}' "$tmp/rows.txt" | awk '!seen[$0]++' | tr '\n' ' ')
+cores=$(awk '$4 > m {m = $4} END {print m}' "$tmp/rows.txt")
+
+if grep -q '^energy ' "$tmp/kernels.txt"; then
+  echo "energy pass alone (total_energy, 64 bytes per cell), share of the triad bandwidth"
+  grep '^energy ' "$tmp/kernels.txt" |
+    awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %6s\n", "isa", "n", "threads", "GB/s", "triad", "ratio"}
+         {printf "%-5s %5d %7d %10.2f %10.2f %6.2f\n", $2, $3, $4, $5, $6, ($6 > 0 ? $5 / $6 : 0)}'
+  echo
+fi
+echo "kernel only (median of 3), bound = triad bandwidth / 96 bytes per update"
+awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %10s %6s\n", "isa", "n", "threads", "MGups", "GB/s", "bound", "ratio"}
+     {bound = $6 * 1e9 / 96 / 1e6
+      printf "%-5s %5d %7d %10.1f %10.2f %10.1f %6.2f\n", $2, $3, $4, $5, $6, bound, (bound > 0 ? $5 / bound : 0)}' \
+  "$tmp/rows.txt"
+echo
+
+# ---- whole program ------------------------------------------------------------
+if [ "$all" -eq 1 ]; then
+  configs="64:1 64:$cores 128:1 128:$cores 192:1 192:$cores 256:1 256:$cores"
+else
+  configs="64:1 192:$cores"
+fi
+[ "$cores" -eq 1 ] && configs=$(echo "$configs" | tr ' ' '\n' | awk '!seen[$0]++' | tr '\n' ' ')
+
+# Kernel-only MGups of one configuration, measured right before the program runs
+# on it so that the ratio compares figures taken together.
+kernel_now() {
+  "$kperf" --rows --benchmark_min_time=0.4 \
+    --benchmark_filter="^step/$1/$2/repeats:3/real_time/threads:$3\$" 2>/dev/null |
+    awk -v isa="$1" -v n="$2" -v t="$3" '$1 == "row" && $2 == isa && $3 == n && $4 == t {print $5}'
+}
+
+# The program's score, or "-" (with the exit code) when it printed none.
+program_score() {
+  set +e
+  "$zelvo" "$@" > "$tmp/run.txt" 2>&1
+  rc=$?
+  set -e
+  score=$(tr '\r' '\n' < "$tmp/run.txt" | sed -n 's/^final score: \([0-9.e+]*\) MGups.*/\1/p' | tail -n 1)
+  if [ -n "$score" ]; then echo "$score"; else echo "- (exit $rc)"; fi
+}
+
+whole_program_rows() {
+  extra=$1
+  printf "%-5s %5s %7s %10s  %-14s %10s %6s\n" "isa" "n" "threads" "kernel" "workload" "score" "ratio"
+  for config in $configs; do
+    n=${config%:*}
+    t=${config#*:}
+    for isa in $isas; do
+      kernel=$(kernel_now "$isa" "$n" "$t")
+      [ -n "$kernel" ] || kernel=0
+      for workload in standing_wave soft_gaussian; do
+        # shellcheck disable=SC2086 # $extra is empty or one option
+        score=$(program_score -d 10 -s "$n" -n "$t" --isa "$isa" --workload "$workload" $extra)
+        awk -v isa="$isa" -v n="$n" -v t="$t" -v k="$kernel" -v w="$workload" -v s="$score" \
+          'BEGIN {r = (s + 0 > 0 && k > 0) ? sprintf("%.3f", s / k) : "-"
+                  printf "%-5s %5d %7d %10.1f  %-14s %10s %6s\n", isa, n, t, k, w, s, r}'
+      done
+    done
+  done
+}
+
+echo "whole program, zelvo -d 10; kernel = kernel-only MGups just before; ratio = score / kernel"
+whole_program_rows ""
+echo
+
+# ---- run-to-run spread --------------------------------------------------------------
+if [ "$spread" -eq 1 ]; then
+  first_isa=${isas%% *}
+  echo "spread: 5 consecutive runs, zelvo -d 10 -s 192 -n $cores --isa $first_isa (standing_wave)"
+  : > "$tmp/spread.txt"
+  for i in 1 2 3 4 5; do
+    program_score -d 10 -s 192 -n "$cores" --isa "$first_isa" | tee -a "$tmp/spread.txt" | sed "s/^/  run $i: /"
+  done
+  awk '$1 + 0 > 0 {v[++c] = $1; s += $1; if (c == 1 || $1 < lo) lo = $1; if ($1 > hi) hi = $1}
+       END {if (c) printf "  mean %.2f, min %.2f, max %.2f, spread (max - min) / mean = %.1f %%\n", s / c, lo, hi, 100 * (hi - lo) / (s / c)}' \
+    "$tmp/spread.txt"
+  echo
+fi
+
+# ---- large pages --------------------------------------------------------------------
+if [ "$large" -eq 1 ]; then
+  hp=/proc/sys/vm/nr_hugepages
+  largest_n=$(echo "$configs" | tr ' ' '\n' | awk -F: '$1 * $2 > m {m = $1 * $2; n = $1; t = $2} END {print n ":" t}')
+  n=${largest_n%:*}
+  t=${largest_n#*:}
+  page_kib=$(awk '/^Hugepagesize:/ {print $2}' /proc/meminfo)
+  # Both arrays of every thread, each rounded up to whole pages, plus a few spare.
+  need=$(awk -v n="$n" -v t="$t" -v p="${page_kib:-2048}" \
+    'BEGIN {b = 32 * (n + 2) ^ 3; pages = int((b + p * 1024 - 1) / (p * 1024)); print 2 * t * pages + 8}')
+  if [ "$(id -u)" -ne 0 ] || [ ! -w "$hp" ]; then
+    echo "large pages: skipped (reserving explicit huge pages needs root and a writable $hp)"
+  else
+    saved=$(cat "$hp")
+    if [ "$saved" -lt "$need" ] && ! echo "$need" > "$hp" 2>/dev/null; then
+      echo "large pages: skipped (could not set $hp)"
+    else
+      [ "$saved" -lt "$need" ] && hugepages_saved=$saved
+      got=$(cat "$hp")
+      if [ "$got" -lt "$need" ]; then
+        echo "large pages: skipped (only $got of $need huge pages could be reserved)"
+      else
+        echo "large pages: $got huge pages of $page_kib KiB reserved (was $saved); zelvo -d 10 --large-pages"
+        whole_program_rows --large-pages
+      fi
+    fi
+  fi
+fi
