@@ -10,4 +10,37 @@ std::uint64_t round_to_large_pages(std::uint64_t size_bytes, std::uint64_t minim
   return pages * minimum;
 }
 
+std::uint64_t GrantLedger::usable(std::uint64_t available) {
+  // Other processes keep allocating after the first grant, and the estimate
+  // counts caches that may not be reclaimable fast enough: keep an eighth.
+  constexpr std::uint64_t kMinimumMargin = std::uint64_t{256} << 20;
+  const std::uint64_t margin = available / 8 > kMinimumMargin ? available / 8 : kMinimumMargin;
+  return available > margin ? available - margin : 0;
+}
+
+bool GrantLedger::grant(std::uint64_t bytes, std::uint64_t (*read_available)()) {
+  std::lock_guard lock(mutex_);
+  if (!limit_read_) {
+    const std::uint64_t available = read_available();
+    unlimited_ = available == 0;
+    limit_ = usable(available);
+    limit_read_ = true;
+  }
+  if (unlimited_) return true;
+  if (bytes > limit_ || granted_ > limit_ - bytes) return false;
+  granted_ += bytes;
+  return true;
+}
+
+void GrantLedger::release(std::uint64_t bytes) {
+  std::lock_guard lock(mutex_);
+  if (unlimited_) return;
+  granted_ = bytes > granted_ ? 0 : granted_ - bytes;
+}
+
+std::uint64_t GrantLedger::limit() const {
+  std::lock_guard lock(mutex_);
+  return limit_;
+}
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 namespace platform {
 
@@ -27,6 +28,36 @@ std::uint64_t available_physical_memory();
 /// `size_bytes` rounded up to a multiple of `minimum`; 0 when `minimum` is 0
 /// or the rounded size does not fit in 64 bits.
 std::uint64_t round_to_large_pages(std::uint64_t size_bytes, std::uint64_t minimum);
+
+/// Where the system promises memory it may not be able to back (Linux
+/// over-commits), a block that is too large succeeds and the process is later
+/// killed while it touches the pages. The ledger counts the bytes granted to
+/// this process's blocks against the memory available when the first grant
+/// was asked for, less a safety margin, and refuses what would go beyond.
+/// Thread-safe.
+class GrantLedger {
+ public:
+  /// Counts `bytes` and returns true when they fit. `read_available` gives the
+  /// available memory in bytes (0 when unknown: no limit); it is asked once,
+  /// on the first call.
+  bool grant(std::uint64_t bytes, std::uint64_t (*read_available)());
+  /// Returns `bytes` of an earlier grant.
+  void release(std::uint64_t bytes);
+  /// The bytes that may be granted in all; 0 before the first grant. Also 0
+  /// after a first grant when the available memory was unknown.
+  std::uint64_t limit() const;
+
+  /// What is left of `available` for field blocks: the margin covers the rest
+  /// of the process and whatever the system needs meanwhile.
+  static std::uint64_t usable(std::uint64_t available);
+
+ private:
+  mutable std::mutex mutex_;
+  bool limit_read_ = false;
+  bool unlimited_ = false;
+  std::uint64_t limit_ = 0;
+  std::uint64_t granted_ = 0;
+};
 
 /// Alignment of `allocate_aligned` blocks, a cache line.
 inline constexpr std::uint64_t kBlockAlignment = 64;

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "platform/meminfo.h"
+#include "platform/memory.h"
 #include "platform/memory_os.h"
 
 namespace platform::os {
@@ -21,8 +22,9 @@ std::string read_meminfo() {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// munmap needs the length that mmap got; the portable interface passes only the block.
-class MappingLengths {
+// munmap needs the length that mmap got, and the ledger the size it granted;
+// the portable interface passes only the block.
+class BlockLengths {
  public:
   bool add(void* block, std::size_t length) {
     std::lock_guard lock(mutex_);
@@ -48,19 +50,45 @@ class MappingLengths {
   std::unordered_map<void*, std::size_t> lengths_;
 };
 
-MappingLengths& mapping_lengths() {
-  static MappingLengths lengths;
+BlockLengths& mapping_lengths() {
+  static BlockLengths lengths;
   return lengths;
 }
+
+BlockLengths& heap_lengths() {
+  static BlockLengths lengths;
+  return lengths;
+}
+
+// Linux over-commits: without the ledger a field larger than the machine can
+// back is granted and the process dies in the zero-fill, with no message.
+// Large pages need no ledger: their pool is reserved when they are mapped.
+GrantLedger& heap_ledger() {
+  static GrantLedger ledger;
+  return ledger;
+}
+
+std::uint64_t read_available() { return meminfo_bytes(read_meminfo(), "MemAvailable"); }
 
 }  // namespace
 
 void* aligned_block(std::uint64_t size_bytes) {
   if (size_bytes > SIZE_MAX) return nullptr;
-  return std::aligned_alloc(64, static_cast<std::size_t>(size_bytes));
+  if (!heap_ledger().grant(size_bytes, &read_available)) return nullptr;
+  const auto size = static_cast<std::size_t>(size_bytes);
+  void* block = std::aligned_alloc(64, size);
+  if (block == nullptr || !heap_lengths().add(block, size)) {
+    std::free(block);
+    heap_ledger().release(size_bytes);
+    return nullptr;
+  }
+  return block;
 }
 
-void release_aligned_block(void* block) { std::free(block); }
+void release_aligned_block(void* block) {
+  heap_ledger().release(heap_lengths().take(block));
+  std::free(block);
+}
 
 std::uint64_t prepare_large_pages() { return meminfo_bytes(read_meminfo(), "Hugepagesize"); }
 
@@ -82,6 +110,6 @@ void unmap_large_pages(void* block) {
   if (length != 0) munmap(block, length);
 }
 
-std::uint64_t available_memory_bytes() { return meminfo_bytes(read_meminfo(), "MemAvailable"); }
+std::uint64_t available_memory_bytes() { return read_available(); }
 
 }  // namespace platform::os

@@ -44,3 +44,55 @@ TEST(Meminfo, FieldsInBytes) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform {
+namespace {
+
+constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+int available_reads = 0;
+std::uint64_t sixteen_gib() {
+  ++available_reads;
+  return 16 * kGiB;
+}
+std::uint64_t unknown() { return 0; }
+std::uint64_t tiny() { return 200 << 20; }
+
+TEST(GrantLedger, RefusesWhatTheAvailableMemoryCannotBack) {
+  available_reads = 0;
+  GrantLedger ledger;
+  EXPECT_EQ(ledger.limit(), 0u);
+  const std::uint64_t usable = GrantLedger::usable(16 * kGiB);
+  EXPECT_LT(usable, 16 * kGiB);
+  EXPECT_EQ(usable, 14 * kGiB);  // an eighth kept back
+  // Two fields of 6 GiB fit, a third does not, whatever the system says later.
+  EXPECT_TRUE(ledger.grant(6 * kGiB, &sixteen_gib));
+  EXPECT_TRUE(ledger.grant(6 * kGiB, &sixteen_gib));
+  EXPECT_FALSE(ledger.grant(6 * kGiB, &sixteen_gib));
+  EXPECT_EQ(available_reads, 1);
+  EXPECT_EQ(ledger.limit(), usable);
+  // A refusal counts nothing; a release makes room again.
+  EXPECT_TRUE(ledger.grant(usable - 12 * kGiB, &sixteen_gib));
+  EXPECT_FALSE(ledger.grant(1, &sixteen_gib));
+  ledger.release(6 * kGiB);
+  EXPECT_TRUE(ledger.grant(6 * kGiB, &sixteen_gib));
+  // Sizes near 2^64 must not wrap the sum into a small count.
+  ledger.release(UINT64_MAX);
+  EXPECT_FALSE(ledger.grant(UINT64_MAX, &sixteen_gib));
+  EXPECT_TRUE(ledger.grant(usable, &sixteen_gib));
+  EXPECT_FALSE(ledger.grant(UINT64_MAX - usable + 2, &sixteen_gib));
+}
+
+TEST(GrantLedger, UnknownOrTinyAvailableMemory) {
+  GrantLedger open;
+  EXPECT_TRUE(open.grant(UINT64_MAX, &unknown));
+  EXPECT_TRUE(open.grant(UINT64_MAX, &unknown));
+  open.release(UINT64_MAX);
+  // Less than the margin: nothing is granted.
+  GrantLedger closed;
+  EXPECT_EQ(GrantLedger::usable(200 << 20), 0u);
+  EXPECT_FALSE(closed.grant(64, &tiny));
+  EXPECT_TRUE(closed.grant(0, &tiny));
+}
+
+}  // namespace
+}  // namespace platform
