@@ -129,6 +129,11 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
   };
 
   for (std::uint32_t i = 1; i < c; ++i) {
+    // A worker has failed already: starting the rest only costs time.
+    if (shared.stop_source.stop_requested()) {
+      for (std::uint32_t j = i; j < c; ++j) shared.phase_barrier.arrive_and_drop();
+      break;
+    }
     std::string refusal;
     if (!hooks.may_start_thread(i)) {
       refusal = "the system refused";

@@ -85,6 +85,11 @@ void Worker::run() {
   say(p.large_pages ? "allocating fields.... (large pages)" : "allocating fields.... ");
   const std::int64_t init_start = c_.hooks.read_fast_counter();
 
+  // A run that is failing already spares the memory and the zero-fill.
+  if (stop_.stop_requested()) {
+    (void)c_.phase_barrier.arrive_and_wait();
+    return;
+  }
   solver_ = c_.hooks.make_solver(p.workload, p.isa, c_.index);
   if (!solver_) {
     fail(fmt::format("could not initalize workload {} in thread {}\n", p.workload, c_.index));

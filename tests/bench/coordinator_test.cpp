@@ -180,7 +180,9 @@ TEST_F(CoordinatorTest, RefusedThreadEndsTheRunInOrder) {
   EXPECT_TRUE(r.stopped);
   EXPECT_TRUE(r.results.empty());
   EXPECT_NE(run.console.err_text.find("could not start worker thread 2 of 4"), std::string::npos);
-  EXPECT_EQ(solvers_made.load(), 2);  // workers 0 and 1 only
+  // Worker 0 starts after the stop and spares its fields; worker 1 may have
+  // made its solver before the refusal.
+  EXPECT_LE(solvers_made.load(), 1);
 }
 
 TEST_F(CoordinatorTest, TimerRuleAbortsUnlessBypassed) {
