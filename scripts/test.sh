@@ -12,6 +12,14 @@ fi
 cmake --build --preset native
 ctest --preset native
 
+# The multi-thread tests (coordinator, barrier, short runs with 2 threads) under
+# ThreadSanitizer; any report fails the test.
+if [ ! -f build/tsan/CMakeCache.txt ]; then
+  cmake --preset tsan
+fi
+cmake --build --preset tsan
+ctest --preset tsan
+
 # The Windows build, its tests run under Wine. No Wine server may outlive this
 # script: a lingering one would hold the caller's output open.
 stop_wine() {
