@@ -34,7 +34,7 @@ const RunHooks& system_hooks() {
       &platform::read_fast_counter,
       &platform::read_coarse_counter,
       &always_may_start,
-      [] { return platform::cpu_brand_string(); },
+      &platform::cpu_brand_string,
       [] { return platform::cpu_feature_list(); },
   };
   return hooks;

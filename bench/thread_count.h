@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "bench/run_options.h"
@@ -15,7 +16,7 @@ std::uint32_t choose_thread_count(std::uint32_t requested, std::uint32_t cores,
 
 /// Duration clamped to min_duration..max_duration seconds.
 constexpr std::uint32_t clamp_duration(std::uint32_t seconds) {
-  return seconds < min_duration ? min_duration : (seconds > max_duration ? max_duration : seconds);
+  return std::clamp(seconds, min_duration, max_duration);
 }
 
 }  // namespace bench
