@@ -9,6 +9,7 @@
 #include "bench/worker.h"
 #include "platform/cpu.h"
 #include "platform/format.h"
+#include "platform/memory.h"
 #include "solver/factory.h"
 #include "solver/field_memory.h"
 
@@ -36,6 +37,7 @@ const RunHooks& system_hooks() {
       &always_may_start,
       &platform::cpu_brand_string,
       [] { return platform::cpu_feature_list(); },
+      &platform::aligned_capacity,
   };
   return hooks;
 }
@@ -111,6 +113,18 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
     return result;
   }
   console.flush_out();
+
+  // Every worker holds its fields until the end, so when they cannot all fit
+  // the worker past the limit fails anyway: fail it now, before thousands of
+  // threads zero-fill memory that must be given back.
+  if (!params.large_pages && per_thread != 0) {
+    const std::uint64_t fitting = hooks.aligned_capacity() / per_thread;
+    if (fitting < c) {
+      std::lock_guard lock(shared.output_mutex);
+      console.err(fmt::format("field allocation failed in thread {}\nfield allocation failed\n", fitting));
+      shared.stop_source.request_stop();
+    }
+  }
 
   auto context = [&](std::uint32_t index) {
     return WorkerContext{index,

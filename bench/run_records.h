@@ -52,6 +52,8 @@ struct RunHooks {
   bool (*may_start_thread)(std::uint32_t index);
   std::string (*cpu_brand_string)();
   std::string (*cpu_feature_list)();
+  /// Bytes of ordinary field memory the process may hold at once.
+  std::uint64_t (*aligned_capacity)();
 };
 
 /// The real facilities.

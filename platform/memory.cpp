@@ -18,14 +18,17 @@ std::uint64_t GrantLedger::usable(std::uint64_t available) {
   return available > margin ? available - margin : 0;
 }
 
+void GrantLedger::read_limit(std::uint64_t (*read_available)()) {
+  if (limit_read_) return;
+  const std::uint64_t available = read_available();
+  unlimited_ = available == 0;
+  limit_ = usable(available);
+  limit_read_ = true;
+}
+
 bool GrantLedger::grant(std::uint64_t bytes, std::uint64_t (*read_available)()) {
   std::lock_guard lock(mutex_);
-  if (!limit_read_) {
-    const std::uint64_t available = read_available();
-    unlimited_ = available == 0;
-    limit_ = usable(available);
-    limit_read_ = true;
-  }
+  read_limit(read_available);
   if (unlimited_) return true;
   if (bytes > limit_ || granted_ > limit_ - bytes) return false;
   granted_ += bytes;
@@ -36,6 +39,12 @@ void GrantLedger::release(std::uint64_t bytes) {
   std::lock_guard lock(mutex_);
   if (unlimited_) return;
   granted_ = bytes > granted_ ? 0 : granted_ - bytes;
+}
+
+std::uint64_t GrantLedger::capacity(std::uint64_t (*read_available)()) {
+  std::lock_guard lock(mutex_);
+  read_limit(read_available);
+  return unlimited_ ? UINT64_MAX : limit_;
 }
 
 std::uint64_t GrantLedger::limit() const {

@@ -25,6 +25,11 @@ void free_large_pages(void* block);
 /// Physical memory available to new allocations, in bytes; 0 when unknown.
 std::uint64_t available_physical_memory();
 
+/// The bytes that `allocate_aligned` blocks may hold at once in this process;
+/// UINT64_MAX where the system refuses what it cannot back by itself. Lets a
+/// run whose fields cannot all fit fail before any of them is zero-filled.
+std::uint64_t aligned_capacity();
+
 /// `size_bytes` rounded up to a multiple of `minimum`; 0 when `minimum` is 0
 /// or the rounded size does not fit in 64 bits.
 std::uint64_t round_to_large_pages(std::uint64_t size_bytes, std::uint64_t minimum);
@@ -43,6 +48,9 @@ class GrantLedger {
   bool grant(std::uint64_t bytes, std::uint64_t (*read_available)());
   /// Returns `bytes` of an earlier grant.
   void release(std::uint64_t bytes);
+  /// The bytes that may be granted in all, reading the available memory as
+  /// `grant` would when nothing was granted yet; UINT64_MAX for no limit.
+  std::uint64_t capacity(std::uint64_t (*read_available)());
   /// The bytes that may be granted in all; 0 before the first grant. Also 0
   /// after a first grant when the available memory was unknown.
   std::uint64_t limit() const;
@@ -52,6 +60,8 @@ class GrantLedger {
   static std::uint64_t usable(std::uint64_t available);
 
  private:
+  void read_limit(std::uint64_t (*read_available)());
+
   mutable std::mutex mutex_;
   bool limit_read_ = false;
   bool unlimited_ = false;

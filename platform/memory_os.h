@@ -17,6 +17,9 @@ std::uint64_t prepare_large_pages();
 void* map_large_pages(std::uint64_t length);
 /// Releases a whole `map_large_pages` block; null is ignored.
 void unmap_large_pages(void* block);
+/// Bytes that aligned blocks may hold at once; UINT64_MAX when the system
+/// itself refuses blocks it cannot back.
+std::uint64_t aligned_capacity();
 /// Available physical memory in bytes; 0 on failure.
 std::uint64_t available_memory_bytes();
 

@@ -34,4 +34,6 @@ void free_large_pages(void* block) {
 
 std::uint64_t available_physical_memory() { return os::available_memory_bytes(); }
 
+std::uint64_t aligned_capacity() { return os::aligned_capacity(); }
+
 }  // namespace platform

@@ -110,6 +110,8 @@ void unmap_large_pages(void* block) {
   if (length != 0) munmap(block, length);
 }
 
+std::uint64_t aligned_capacity() { return heap_ledger().capacity(&read_available); }
+
 std::uint64_t available_memory_bytes() { return read_available(); }
 
 }  // namespace platform::os

@@ -40,6 +40,10 @@ void unmap_large_pages(void* block) {
   if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
 }
 
+// Windows charges committed memory against its commit limit and refuses the
+// block that would pass it, so no ledger is needed.
+std::uint64_t aligned_capacity() { return UINT64_MAX; }
+
 std::uint64_t available_memory_bytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof(status);

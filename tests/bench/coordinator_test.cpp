@@ -23,6 +23,7 @@ struct Script {
   bool compliant = true;
   bool isa_supported = true;
   std::uint64_t coarse_base = 0;
+  std::uint64_t capacity = UINT64_MAX;
 };
 Script script;
 std::atomic<int> solvers_made{0};
@@ -73,6 +74,7 @@ RunHooks fake_hooks() {
   h.may_start_thread = [](std::uint32_t index) { return index != script.refuse_thread; };
   h.cpu_brand_string = [] { return std::string("Fake CPU"); };
   h.cpu_feature_list = [] { return std::string("SSE2 AVX"); };
+  h.aligned_capacity = [] { return script.capacity; };
   return h;
 }
 
@@ -143,6 +145,27 @@ TEST_F(CoordinatorTest, AllocationFailureStopsEveryoneAfterPhaseOne) {
               "field allocation failed in thread " + std::to_string(failing) + "\nfield allocation failed\n");
     EXPECT_EQ(run.console.out_text.find("initalizing fields..."), std::string::npos);
   }
+}
+
+TEST_F(CoordinatorTest, FieldsThatCannotAllFitFailBeforeAnyWorkerAllocates) {
+  constexpr std::uint64_t kPerThread = 18399744;  // 64 x 64 x 64 with halo
+  script.capacity = 3 * kPerThread + kPerThread / 2;
+  FakeRun short_of_one(4);
+  const bench::RunResult r = short_of_one.go();
+  EXPECT_TRUE(r.stopped);
+  EXPECT_TRUE(r.results.empty());
+  EXPECT_EQ(solvers_made.load(), 0);
+  EXPECT_EQ(short_of_one.console.err_text, "field allocation failed in thread 3\nfield allocation failed\n");
+  EXPECT_NE(short_of_one.console.out_text.find("allocating fields.... \n"), std::string::npos);
+
+  // Exactly enough runs; large pages come from their own reserved pool.
+  script.capacity = 4 * kPerThread;
+  FakeRun exact(4);
+  EXPECT_EQ(exact.go().results.size(), 4u);
+  script.capacity = 0;
+  FakeRun large(2);
+  large.large_pages = true;
+  EXPECT_EQ(large.go().results.size(), 2u);
 }
 
 TEST_F(CoordinatorTest, FailuresInLaterPhasesAreReportedAndStopTheRun) {

@@ -94,5 +94,17 @@ TEST(GrantLedger, UnknownOrTinyAvailableMemory) {
   EXPECT_TRUE(closed.grant(0, &tiny));
 }
 
+TEST(GrantLedger, CapacityFixesTheLimitTheGrantsThenKeep) {
+  available_reads = 0;
+  GrantLedger ledger;
+  EXPECT_EQ(ledger.capacity(&sixteen_gib), 14 * kGiB);
+  EXPECT_TRUE(ledger.grant(14 * kGiB, &sixteen_gib));
+  EXPECT_FALSE(ledger.grant(1, &sixteen_gib));
+  EXPECT_EQ(ledger.capacity(&sixteen_gib), 14 * kGiB);  // the whole, not what is left
+  EXPECT_EQ(available_reads, 1);
+  GrantLedger open;
+  EXPECT_EQ(open.capacity(&unknown), UINT64_MAX);
+}
+
 }  // namespace
 }  // namespace platform
