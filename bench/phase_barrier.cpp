@@ -10,18 +10,25 @@ PhaseBarrier::PhaseBarrier(std::uint32_t participants, std::stop_token stop)
 void PhaseBarrier::complete_phase_locked() {
   arrived_ = 0;
   stopped_at_completion_ = stop_.stop_requested();
-  ++phase_;
-  phase_done_.notify_all();
+  phase_.store(phase_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 bool PhaseBarrier::arrive_and_wait() {
-  std::unique_lock lock(mutex_);
-  const std::uint64_t my_phase = phase_;
-  if (++arrived_ >= expected_) {
-    complete_phase_locked();
-    return stopped_at_completion_;
+  std::uint32_t my_phase = 0;
+  {
+    std::lock_guard lock(mutex_);
+    my_phase = phase_.load(std::memory_order_relaxed);
+    if (++arrived_ >= expected_) {
+      complete_phase_locked();
+      const bool stopped = stopped_at_completion_;
+      phase_.notify_all();
+      return stopped;
+    }
   }
-  phase_done_.wait(lock, [&] { return phase_ != my_phase; });
+  // Waiting on the phase word rather than a condition variable: every waiter
+  // wakes at once instead of each taking the mutex in turn, a chain of
+  // hand-offs that on a crowded machine spreads the start of timing over seconds.
+  while (phase_.load(std::memory_order_acquire) == my_phase) phase_.wait(my_phase, std::memory_order_acquire);
   // Only one phase can complete while we wait: completing the next one needs us.
   return stopped_at_completion_;
 }
@@ -30,7 +37,10 @@ void PhaseBarrier::arrive_and_drop() {
   std::lock_guard lock(mutex_);
   if (expected_ > 0) --expected_;
   // The dropped participant may have been the last one the others waited for.
-  if (arrived_ > 0 && arrived_ >= expected_) complete_phase_locked();
+  if (arrived_ > 0 && arrived_ >= expected_) {
+    complete_phase_locked();
+    phase_.notify_all();
+  }
 }
 
 std::uint32_t PhaseBarrier::participants() const {

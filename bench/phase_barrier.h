@@ -1,6 +1,6 @@
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <stop_token>
@@ -9,8 +9,8 @@ namespace bench {
 
 /// Reusable barrier for a fixed set of participants. A participant that leaves
 /// for good calls arrive_and_drop so that the others never wait for it.
-/// Mutex and condition variable on purpose: they behave the same on every
-/// platform we ship, where the library barrier does not.
+/// Our own rather than the library barrier, which cannot hand out the stop
+/// state below and behaves differently across the platforms we ship.
 ///
 /// The barrier also records whether a stop had been requested when each phase
 /// completed, and hands every participant that same answer. Asking the stop
@@ -36,12 +36,11 @@ class PhaseBarrier {
   void complete_phase_locked();
 
   mutable std::mutex mutex_;
-  std::condition_variable phase_done_;
   std::stop_token stop_;
   bool stopped_at_completion_ = false;
   std::uint32_t expected_;
   std::uint32_t arrived_ = 0;
-  std::uint64_t phase_ = 0;
+  std::atomic<std::uint32_t> phase_{0};  // wraps; only "changed" matters
 };
 
 }  // namespace bench
