@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -76,9 +77,10 @@ class RecordWriter {
   // Any header, with a size field that need not match what follows.
   RecordWriter& raw(std::uint32_t relationship, std::uint32_t size_field, std::size_t bytes) {
     const std::size_t at = bytes_.size();
-    bytes_.resize(at + bytes);
+    bytes_.resize(at + std::max<std::size_t>(bytes, 8));
     put(at, 4, relationship);
     put(at + 4, 4, size_field);
+    bytes_.resize(at + bytes);  // a record shorter than its header keeps what fits
     return *this;
   }
 
