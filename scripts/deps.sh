@@ -6,6 +6,11 @@ set -eu
 build_pkgs="cmake ninja-build g++ libfmt-dev"
 # The Windows build is cross-compiled with MinGW-w64 and tested under Wine.
 test_pkgs="$build_pkgs libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64"
+# The fuzz step runs where clang 14 is installed; libFuzzer and clang's sanitizer
+# runtimes come in their own package.
+if command -v clang++-14 >/dev/null 2>&1; then
+  test_pkgs="$test_pkgs libclang-rt-14-dev"
+fi
 
 case "${1:-build}" in
   build) wanted=$build_pkgs ;;
