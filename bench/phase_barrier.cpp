@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/wake_word.h"
+
 namespace bench {
 
 PhaseBarrier::PhaseBarrier(std::uint32_t participants, std::stop_token stop)
@@ -21,14 +23,14 @@ bool PhaseBarrier::arrive_and_wait() {
     if (++arrived_ >= expected_) {
       complete_phase_locked();
       const bool stopped = stopped_at_completion_;
-      phase_.notify_all();
+      platform::wake_all(phase_);
       return stopped;
     }
   }
-  // Waiting on the phase word rather than a condition variable: every waiter
-  // wakes at once instead of each taking the mutex in turn, a chain of
+  // Waiting on the phase word outside the mutex: with a futex underneath every
+  // waiter wakes at once, instead of each taking the mutex in turn, a chain of
   // hand-offs that on a crowded machine spreads the start of timing over seconds.
-  while (phase_.load(std::memory_order_acquire) == my_phase) phase_.wait(my_phase, std::memory_order_acquire);
+  while (phase_.load(std::memory_order_acquire) == my_phase) platform::wait_for_change(phase_, my_phase);
   // Only one phase can complete while we wait: completing the next one needs us.
   return stopped_at_completion_;
 }
@@ -39,7 +41,7 @@ void PhaseBarrier::arrive_and_drop() {
   // The dropped participant may have been the last one the others waited for.
   if (arrived_ > 0 && arrived_ >= expected_) {
     complete_phase_locked();
-    phase_.notify_all();
+    platform::wake_all(phase_);
   }
 }
 
