@@ -102,6 +102,39 @@ void energy_benchmark(benchmark::State& state, const solver::EnergyTable& energy
       benchmark::Counter(static_cast<double>(state.iterations()) * cells * 64.0 / 1e9, benchmark::Counter::kIsRate);
 }
 
+// What the energy pass needs at least: both fields read once, 64 bytes per
+// interior cell, with no arithmetic beyond independent sums. Counted over the
+// same (n - 1)^3 cells as the pass, so the two rates compare directly.
+void read_benchmark(benchmark::State& state, std::uint64_t n) {
+  solver::FieldStorage fields;
+  if (fields.allocate(solver::FieldParams{false, n, 0.01}).failed()) {
+    state.SkipWithError("field allocation failed");
+    return;
+  }
+  fill_fields(fields.state(), 4242 + static_cast<std::uint64_t>(state.thread_index()));
+  const solver::FieldState& f = fields.state();
+  const std::uint64_t edge = f.e.edge;
+  for (auto _ : state) {
+    double sx = 0.0, sy = 0.0, tx = 0.0, ty = 0.0;
+    for (std::uint64_t x = 2; x + 1 < edge; ++x) {
+      for (std::uint64_t y = 2; y + 1 < edge; ++y) {
+        const solver::Cell* e = f.e.cells.data() + edge * (y + edge * x);
+        const solver::Cell* h = f.h.cells.data() + edge * (y + edge * x);
+        for (std::uint64_t z = 2; z + 1 < edge; ++z) {
+          sx += e[z].x;
+          sy += e[z].z;
+          tx += h[z].x;
+          ty += h[z].z;
+        }
+      }
+    }
+    benchmark::DoNotOptimize(sx + sy + tx + ty);
+  }
+  const double cells = static_cast<double>(n - 1) * static_cast<double>(n - 1) * static_cast<double>(n - 1);
+  state.counters["GBps"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * cells * 64.0 / 1e9, benchmark::Counter::kIsRate);
+}
+
 void triad_benchmark(benchmark::State& state) {
   const std::uint64_t count = kTriadElements;
   std::unique_ptr<double[]> a(new double[count]);
@@ -156,6 +189,7 @@ std::string energy_name(const char* isa, std::uint64_t n) {
   return std::string("energy/") + isa + "/" + std::to_string(n);
 }
 std::string triad_name(std::uint64_t n) { return "triad/before_n" + std::to_string(n); }
+std::string read_name(std::uint64_t n) { return "read_fields/" + std::to_string(n); }
 
 std::vector<int> thread_counts(int cores) { return cores > 1 ? std::vector<int>{1, cores} : std::vector<int>{1}; }
 
@@ -201,8 +235,8 @@ void print_rows(const SummaryReporter& r, const std::vector<IsaKernels>& isas, i
       for (const EnergyIsa& isa : kEnergyIsas) {
         const double gbps = r.value(energy_name(isa.name, n), threads, "GBps");
         if (gbps <= 0) continue;
-        std::printf("energy %s %llu %d %.3f %.3f\n", isa.name, static_cast<unsigned long long>(n), threads,
-                    gbps, r.value(triad_name(n), threads, "GBps"));
+        std::printf("energy %s %llu %d %.3f %.3f %.3f\n", isa.name, static_cast<unsigned long long>(n), threads,
+                    gbps, r.value(triad_name(n), threads, "GBps"), r.value(read_name(n), threads, "GBps"));
       }
     }
   }
@@ -259,6 +293,10 @@ int main(int argc, char** argv) {
                   threads);
       }
       if (n != kEnergyEdge) continue;
+      configure(benchmark::RegisterBenchmark(read_name(n).c_str(),
+                                             [n](benchmark::State& s) { read_benchmark(s, n); })
+                    ->Unit(benchmark::kMillisecond),
+                threads);
       for (const EnergyIsa& isa : kEnergyIsas) {
         if (solver::check_isa_support(isa.name).failed()) continue;
         const solver::EnergyTable* energy = isa.energy;

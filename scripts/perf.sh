@@ -53,7 +53,9 @@ grep -m1 'model name' /proc/cpuinfo | sed 's/.*: /cpu: /' || true
 echo
 
 # ---- kernel-only table ------------------------------------------------------
-"$kperf" --rows --benchmark_min_time=0.1 > "$tmp/kernels.txt" 2>&1
+# Repetitions interleaved at random: the medians of the probe and of every kernel
+# then sample the same stretch of time on a machine whose bandwidth drifts.
+"$kperf" --rows --benchmark_min_time=0.1 --benchmark_enable_random_interleaving=true > "$tmp/kernels.txt" 2>&1
 grep '^row ' "$tmp/kernels.txt" > "$tmp/rows.txt" || true
 if [ ! -s "$tmp/rows.txt" ]; then
   echo "perf.sh: the kernel benchmark printed no figures:" >&2
@@ -65,10 +67,11 @@ isas=$(awk '{print $2}' "$tmp/rows.txt" | awk '!seen[$0]++' | tr '\n' ' ')
 cores=$(awk '$4 > m {m = $4} END {print m}' "$tmp/rows.txt")
 
 if grep -q '^energy ' "$tmp/kernels.txt"; then
-  echo "energy pass alone (total_energy, 64 bytes per cell), share of the triad bandwidth"
+  echo "energy pass alone (total_energy, 64 bytes per cell), share of the triad bandwidth and of a"
+  echo "plain read of both fields (the least the pass must move, with no arithmetic)"
   grep '^energy ' "$tmp/kernels.txt" |
-    awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %6s\n", "isa", "n", "threads", "GB/s", "triad", "ratio"}
-         {printf "%-5s %5d %7d %10.2f %10.2f %6.2f\n", $2, $3, $4, $5, $6, ($6 > 0 ? $5 / $6 : 0)}'
+    awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %6s %10s %6s\n", "isa", "n", "threads", "GB/s", "triad", "ratio", "read", "ratio"}
+         {printf "%-5s %5d %7d %10.2f %10.2f %6.2f %10.2f %6.2f\n", $2, $3, $4, $5, $6, ($6 > 0 ? $5 / $6 : 0), $7, ($7 > 0 ? $5 / $7 : 0)}'
   echo
 fi
 echo "kernel only (median of 3), bound = triad bandwidth / 96 bytes per update"
@@ -104,27 +107,43 @@ program_score() {
   if [ -n "$score" ]; then echo "$score"; else echo "- (exit $rc)"; fi
 }
 
+# One row: the program's score against the mean of the kernel-only figures taken
+# just before and just after it, so a drift of the machine's share of memory
+# bandwidth during the run shows (drift = after / before) instead of skewing the ratio.
+program_row() {
+  isa=$1 n=$2 t=$3 workload=$4 before=$5 extra=$6
+  # shellcheck disable=SC2086 # $extra is empty or one option
+  score=$(program_score -d 10 -s "$n" -n "$t" --isa "$isa" --workload "$workload" $extra)
+  after=$(kernel_now "$isa" "$n" "$t")
+  [ -n "$after" ] || after=0
+  awk -v isa="$isa" -v n="$n" -v t="$t" -v b="$before" -v a="$after" -v w="$workload" -v s="$score" \
+    'BEGIN {k = (b + a) / 2
+            r = (s + 0 > 0 && k > 0) ? sprintf("%.3f", s / k) : "-"
+            d = (b > 0) ? sprintf("%.2f", a / b) : "-"
+            printf "%-5s %5d %7d %10.1f %10.1f %6s  %-14s %10s %6s\n", isa, n, t, b, a, d, w, s, r}'
+  echo "$after" > "$tmp/last_kernel"
+}
+
 whole_program_rows() {
   extra=$1
-  printf "%-5s %5s %7s %10s  %-14s %10s %6s\n" "isa" "n" "threads" "kernel" "workload" "score" "ratio"
+  printf "%-5s %5s %7s %10s %10s %6s  %-14s %10s %6s\n" "isa" "n" "threads" "before" "after" "drift" "workload" "score" "ratio"
   for config in $configs; do
     n=${config%:*}
     t=${config#*:}
     for isa in $isas; do
-      kernel=$(kernel_now "$isa" "$n" "$t")
-      [ -n "$kernel" ] || kernel=0
+      before=$(kernel_now "$isa" "$n" "$t")
+      [ -n "$before" ] || before=0
       for workload in standing_wave soft_gaussian; do
-        # shellcheck disable=SC2086 # $extra is empty or one option
-        score=$(program_score -d 10 -s "$n" -n "$t" --isa "$isa" --workload "$workload" $extra)
-        awk -v isa="$isa" -v n="$n" -v t="$t" -v k="$kernel" -v w="$workload" -v s="$score" \
-          'BEGIN {r = (s + 0 > 0 && k > 0) ? sprintf("%.3f", s / k) : "-"
-                  printf "%-5s %5d %7d %10.1f  %-14s %10s %6s\n", isa, n, t, k, w, s, r}'
+        program_row "$isa" "$n" "$t" "$workload" "$before" "$extra"
+        # The figure after one run is the figure before the next.
+        before=$(cat "$tmp/last_kernel")
       done
     done
   done
 }
 
-echo "whole program, zelvo -d 10; kernel = kernel-only MGups just before; ratio = score / kernel"
+echo "whole program, zelvo -d 10; before/after = kernel-only MGups of the same isa, n and threads"
+echo "measured just before and just after the run; ratio = score / mean(before, after)"
 whole_program_rows ""
 echo
 
@@ -133,12 +152,22 @@ if [ "$spread" -eq 1 ]; then
   first_isa=${isas%% *}
   echo "spread: 5 consecutive runs, zelvo -d 10 -s 192 -n $cores --isa $first_isa (standing_wave)"
   : > "$tmp/spread.txt"
+  : > "$tmp/spread_kernel.txt"
   for i in 1 2 3 4 5; do
-    program_score -d 10 -s 192 -n "$cores" --isa "$first_isa" | tee -a "$tmp/spread.txt" | sed "s/^/  run $i: /"
+    score=$(program_score -d 10 -s 192 -n "$cores" --isa "$first_isa")
+    kernel=$(kernel_now "$first_isa" 192 "$cores")
+    echo "$score" >> "$tmp/spread.txt"
+    echo "${kernel:-0}" >> "$tmp/spread_kernel.txt"
+    echo "  run $i: $score   (kernel-only right after: ${kernel:-none})"
   done
-  awk '$1 + 0 > 0 {v[++c] = $1; s += $1; if (c == 1 || $1 < lo) lo = $1; if ($1 > hi) hi = $1}
-       END {if (c) printf "  mean %.2f, min %.2f, max %.2f, spread (max - min) / mean = %.1f %%\n", s / c, lo, hi, 100 * (hi - lo) / (s / c)}' \
-    "$tmp/spread.txt"
+  # The kernel-only figures show how much of the spread is the machine's own.
+  for f in spread spread_kernel; do
+    label=score
+    [ "$f" = spread_kernel ] && label=kernel-only
+    awk -v label="$label" '$1 + 0 > 0 {v[++c] = $1; s += $1; if (c == 1 || $1 < lo) lo = $1; if ($1 > hi) hi = $1}
+         END {if (c) printf "  %-11s mean %.2f, min %.2f, max %.2f, spread (max - min) / mean = %.1f %%\n", label, s / c, lo, hi, 100 * (hi - lo) / (s / c)}' \
+      "$tmp/$f.txt"
+  done
   echo
 fi
 
