@@ -1,0 +1,37 @@
+#!/bin/bash
+# Runs the program under bad input, scarce memory and limits, one line per case:
+#   case | exit code | seconds | standard error (folded) | score line
+# Figures only, nothing asserted; the end-to-end tests hold the checks.
+# Usage: scripts/fault_matrix.sh [path to zelvo]   (default build/native/zelvo)
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+z=${1:-$root/build/native/zelvo}
+[ -x "$z" ] || { echo "fault_matrix.sh: $z not found; build it with scripts/run.sh --help" >&2; exit 2; }
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+run() {
+  label=$1
+  shift
+  t0=$(date +%s.%N)
+  (eval "$@") </dev/null >"$tmp/out" 2>"$tmp/err"
+  rc=$?
+  t1=$(date +%s.%N)
+  err=$(head -c 2000 "$tmp/err" | tr '\n' '|' | cut -c1-120)
+  score=$(tr '\r' '\n' <"$tmp/out" | grep -a -E "final score" | tail -n 1)
+  printf '%s | %d | %.1f | %s | %s\n' "$label" "$rc" "$(echo "$t1 - $t0" | bc)" "$err" "$score"
+}
+
+run "-n 2 -s 640" "'$z' -n 2 -s 640 -d 1"
+run "-n 40 -s 256" "'$z' -n 40 -s 256 -d 1"
+run "-n 1 -s 2048" "'$z' -n 1 -s 2048 -d 1"
+run "-n 4 -s 1024" "'$z' -n 4 -s 1024 -d 1"
+run "-n 100000 -s 64" "'$z' -n 100000 -s 64 -d 1"
+run "-n 100000" "'$z' -n 100000 -d 1"
+run "ulimit -v 4000000; -n 1 -s 640" "ulimit -v 4000000; '$z' -n 1 -s 640 -d 1"
+run "ulimit -v 1000000; -n 100000 -s 64" "ulimit -v 1000000; '$z' -n 100000 -s 64 -d 1"
+run "ulimit -v 1000000; -n 100 -s 64" "ulimit -v 1000000; '$z' -n 100 -s 64 -d 1"
+run "-n 1 -s 1024 --large-pages" "'$z' -n 1 -s 1024 -d 1 --large-pages"
+run "-n 16 -s 64 -d 2" "'$z' -n 16 -s 64 -d 2"
+run "-n 200 -s 64 -d 1" "'$z' -n 200 -s 64 -d 1"
+run "-n 2 -s 64 -d 1" "'$z' -n 2 -s 64 -d 1"
