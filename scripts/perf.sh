@@ -79,6 +79,7 @@ awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %10s %6s\n", "isa", "n", "threads", "
      {bound = $6 * 1e9 / 96 / 1e6
       printf "%-5s %5d %7d %10.1f %10.2f %10.1f %6.2f\n", $2, $3, $4, $5, $6, bound, (bound > 0 ? $5 / bound : 0)}' \
   "$tmp/rows.txt"
+grep '^in cache' "$tmp/kernels.txt" || true
 echo
 
 # ---- whole program ------------------------------------------------------------
