@@ -12,6 +12,7 @@
 #include "platform/memory.h"
 #include "solver/factory.h"
 #include "solver/field_memory.h"
+#include "solver/field_state.h"
 
 namespace bench {
 namespace {
@@ -121,7 +122,7 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
     const std::uint64_t fitting = hooks.aligned_capacity() / per_thread;
     if (fitting < c) {
       std::lock_guard lock(shared.output_mutex);
-      console.err(fmt::format("field allocation failed in thread {}\nfield allocation failed\n", fitting));
+      console.err(field_allocation_failure(fitting, solver::kFieldAllocationFailed));
       shared.stop_source.request_stop();
     }
   }

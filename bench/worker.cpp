@@ -98,7 +98,7 @@ void Worker::run() {
   }
   const solver::FieldParams field{p.large_pages, p.size, 0.01};
   if (platform::OptError e = solver_->allocate(field); e.failed()) {
-    fail(fmt::format("field allocation failed in thread {}\n{}\n", c_.index, e.message()));
+    fail(field_allocation_failure(c_.index, e.message()));
     (void)c_.phase_barrier.arrive_and_wait();
     return;
   }
@@ -148,6 +148,10 @@ void Worker::run() {
 }
 
 }  // namespace
+
+std::string field_allocation_failure(std::uint32_t thread_index, std::string_view reason) {
+  return fmt::format("field allocation failed in thread {}\n{}\n", thread_index, reason);
+}
 
 void worker_main(WorkerContext context) {
   Worker worker(context);

@@ -1,8 +1,16 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+
 #include "bench/run_records.h"
 
 namespace bench {
+
+/// The report of a worker whose fields could not be allocated, `reason` being
+/// the allocation's own message; ends in a line break.
+std::string field_allocation_failure(std::uint32_t thread_index, std::string_view reason);
 
 /// One worker from pinning to its appended result. Any failure is printed,
 /// requests a stop and ends the worker without a result.

@@ -66,14 +66,29 @@ void fill_fields(solver::FieldState& state, std::uint64_t seed) {
   }
 }
 
-void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels, std::uint64_t n) {
+// Fields of edge n for one benchmark thread, filled from `seed` and the thread's
+// index, with denormals flushed as in a run; false (the benchmark skipped) when
+// they cannot be allocated.
+bool prepare_fields(benchmark::State& state, solver::FieldStorage& fields, std::uint64_t n, std::uint64_t seed) {
   platform::enable_flush_denormals();
-  solver::FieldStorage fields;
   if (fields.allocate(solver::FieldParams{false, n, 0.01}).failed()) {
     state.SkipWithError("field allocation failed");
-    return;
+    return false;
   }
-  fill_fields(fields.state(), 12345 + static_cast<std::uint64_t>(state.thread_index()));
+  fill_fields(fields.state(), seed + static_cast<std::uint64_t>(state.thread_index()));
+  return true;
+}
+
+// Both fields once over the (n - 1)^3 cells of the energy pass: 64 bytes per cell.
+void count_interior_bytes(benchmark::State& state, std::uint64_t n) {
+  const double cells = static_cast<double>(n - 1) * static_cast<double>(n - 1) * static_cast<double>(n - 1);
+  state.counters["GBps"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * cells * 64.0 / 1e9, benchmark::Counter::kIsRate);
+}
+
+void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels, std::uint64_t n) {
+  solver::FieldStorage fields;
+  if (!prepare_fields(state, fields, n, 12345)) return;
   const solver::KernelArgs args = fields.state().kernel_args();
   for (auto _ : state) {
     bool done = kernels.update_h(args);
@@ -88,30 +103,18 @@ void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels,
 
 // The energy pass reads both fields once: 64 bytes per cell from memory.
 void energy_benchmark(benchmark::State& state, const solver::EnergyTable& energy, std::uint64_t n) {
-  platform::enable_flush_denormals();
   solver::FieldStorage fields;
-  if (fields.allocate(solver::FieldParams{false, n, 0.01}).failed()) {
-    state.SkipWithError("field allocation failed");
-    return;
-  }
-  fill_fields(fields.state(), 777 + static_cast<std::uint64_t>(state.thread_index()));
+  if (!prepare_fields(state, fields, n, 777)) return;
   const solver::KernelArgs args = fields.state().kernel_args();
   for (auto _ : state) benchmark::DoNotOptimize(energy.total_energy(args));
-  const double cells = static_cast<double>(n - 1) * static_cast<double>(n - 1) * static_cast<double>(n - 1);
-  state.counters["GBps"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * cells * 64.0 / 1e9, benchmark::Counter::kIsRate);
+  count_interior_bytes(state, n);
 }
 
-// What the energy pass needs at least: both fields read once, 64 bytes per
-// interior cell, with no arithmetic beyond independent sums. Counted over the
-// same (n - 1)^3 cells as the pass, so the two rates compare directly.
+// What the energy pass needs at least: both fields read once, with no
+// arithmetic beyond independent sums, counted like the pass.
 void read_benchmark(benchmark::State& state, std::uint64_t n) {
   solver::FieldStorage fields;
-  if (fields.allocate(solver::FieldParams{false, n, 0.01}).failed()) {
-    state.SkipWithError("field allocation failed");
-    return;
-  }
-  fill_fields(fields.state(), 4242 + static_cast<std::uint64_t>(state.thread_index()));
+  if (!prepare_fields(state, fields, n, 4242)) return;
   const solver::FieldState& f = fields.state();
   const std::uint64_t edge = f.e.edge;
   for (auto _ : state) {
@@ -130,9 +133,7 @@ void read_benchmark(benchmark::State& state, std::uint64_t n) {
     }
     benchmark::DoNotOptimize(sx + sy + tx + ty);
   }
-  const double cells = static_cast<double>(n - 1) * static_cast<double>(n - 1) * static_cast<double>(n - 1);
-  state.counters["GBps"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * cells * 64.0 / 1e9, benchmark::Counter::kIsRate);
+  count_interior_bytes(state, n);
 }
 
 void triad_benchmark(benchmark::State& state) {

@@ -7,23 +7,9 @@ constexpr std::uint64_t energy_cell_index(std::uint64_t edge, std::uint64_t x, s
   return z + edge * (y + edge * x);
 }
 
-// E at the cell, each H component averaged with its lower neighbour along its
-// own axis.
-double node_energy(const KernelArgs& args, std::uint64_t x, std::uint64_t y, std::uint64_t z) {
-  const std::uint64_t ne = args.e_edge;
-  const std::uint64_t nh = args.h_edge;
-  const Cell& e = args.e[energy_cell_index(ne, x, y, z)];
-  const Cell& h = args.h[energy_cell_index(nh, x, y, z)];
-  const double hx = (args.h[energy_cell_index(nh, x - 1, y, z)].x + h.x) * 0.5;
-  const double hy = (args.h[energy_cell_index(nh, x, y - 1, z)].y + h.y) * 0.5;
-  const double hz = (args.h[energy_cell_index(nh, x, y, z - 1)].z + h.z) * 0.5;
-  const double se = (e.x * e.x + e.y * e.y) + e.z * e.z;
-  const double sh = (hx * hx + hy * hy) + hz * hz;
-  return (0.5 * args.cell_volume) * (se + sh);
-}
-
 // One cell's energy from E there and the three lower H neighbours' own
-// components; the same operations, in the same order, as node_energy.
+// components: each H component averaged with its lower neighbour along its
+// own axis.
 inline double cell_energy(const Cell& e, const Cell& h, double hx_lower, double hy_lower,
                           double hz_lower, double half_volume) {
   const double hx = (hx_lower + h.x) * 0.5;
@@ -32,6 +18,14 @@ inline double cell_energy(const Cell& e, const Cell& h, double hx_lower, double 
   const double se = (e.x * e.x + e.y * e.y) + e.z * e.z;
   const double sh = (hx * hx + hy * hy) + hz * hz;
   return half_volume * (se + sh);
+}
+
+double node_energy(const KernelArgs& args, std::uint64_t x, std::uint64_t y, std::uint64_t z) {
+  const std::uint64_t ne = args.e_edge;
+  const std::uint64_t nh = args.h_edge;
+  return cell_energy(args.e[energy_cell_index(ne, x, y, z)], args.h[energy_cell_index(nh, x, y, z)],
+                     args.h[energy_cell_index(nh, x - 1, y, z)].x, args.h[energy_cell_index(nh, x, y - 1, z)].y,
+                     args.h[energy_cell_index(nh, x, y, z - 1)].z, 0.5 * args.cell_volume);
 }
 
 // Prefetch distances of the pass, in cells: near hints into the first-level

@@ -88,7 +88,7 @@ OptError FieldStorage::allocate(const FieldParams& params) {
   state_ = std::move(fresh);
   allocated_ = true;
   if (state_.e.cells.data() == nullptr || state_.h.cells.data() == nullptr) {
-    return OptError::fail("field allocation failed");
+    return OptError::fail(std::string(kFieldAllocationFailed));
   }
   return {};
 }

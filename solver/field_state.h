@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "platform/opt_error.h"
 #include "solver/field_memory.h"
@@ -65,6 +66,9 @@ struct FieldState {
 
 /// Cells of an array with edge `edge` (edge³), or nothing when it does not fit in 64 bits.
 std::optional<std::uint64_t> cube_count(std::uint64_t edge);
+
+/// The message of a failed `FieldStorage::allocate`.
+inline constexpr std::string_view kFieldAllocationFailed = "field allocation failed";
 
 /// The field arrays of one solver with their allocated flag; the storage part
 /// shared by the per-instruction-set solver classes.
