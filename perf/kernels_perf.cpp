@@ -277,45 +277,35 @@ int main(int argc, char** argv) {
       std::printf("%s: not supported by this processor, skipped\n", isa.name);
     }
   }
+  // Registers one benchmark with the repetitions above on `threads` threads.
+  const auto add = [&](const std::string& name, auto body, benchmark::TimeUnit unit, int threads) {
+    configure(benchmark::RegisterBenchmark(name.c_str(), body)->Unit(unit), threads);
+  };
   // Each group of grid benchmarks follows its own bandwidth probe, so the
   // ratios compare figures taken close together on a machine whose share of
   // memory bandwidth may drift.
   for (int threads : thread_counts(cores)) {
     for (std::uint64_t n : kGridEdges) {
-      configure(benchmark::RegisterBenchmark(triad_name(n).c_str(), triad_benchmark)
-                    ->Unit(benchmark::kMillisecond),
-                threads);
+      add(triad_name(n), triad_benchmark, benchmark::kMillisecond, threads);
       for (const IsaKernels& isa : isas) {
         const solver::KernelTable* kernels = isa.kernels;
-        configure(benchmark::RegisterBenchmark(
-                      step_name(isa.name, n).c_str(),
-                      [kernels, n](benchmark::State& s) { step_benchmark(s, *kernels, n); })
-                      ->Unit(benchmark::kMillisecond),
-                  threads);
+        add(step_name(isa.name, n), [kernels, n](benchmark::State& s) { step_benchmark(s, *kernels, n); },
+            benchmark::kMillisecond, threads);
       }
       if (n != kEnergyEdge) continue;
-      configure(benchmark::RegisterBenchmark(read_name(n).c_str(),
-                                             [n](benchmark::State& s) { read_benchmark(s, n); })
-                    ->Unit(benchmark::kMillisecond),
-                threads);
+      add(read_name(n), [n](benchmark::State& s) { read_benchmark(s, n); }, benchmark::kMillisecond, threads);
       for (const EnergyIsa& isa : kEnergyIsas) {
         if (solver::check_isa_support(isa.name).failed()) continue;
         const solver::EnergyTable* energy = isa.energy;
-        configure(benchmark::RegisterBenchmark(
-                      energy_name(isa.name, n).c_str(),
-                      [energy, n](benchmark::State& s) { energy_benchmark(s, *energy, n); })
-                      ->Unit(benchmark::kMillisecond),
-                  threads);
+        add(energy_name(isa.name, n), [energy, n](benchmark::State& s) { energy_benchmark(s, *energy, n); },
+            benchmark::kMillisecond, threads);
       }
     }
   }
   for (const IsaKernels& isa : isas) {
     const solver::KernelTable* kernels = isa.kernels;
-    configure(benchmark::RegisterBenchmark(
-                  step_name(isa.name, kInCacheEdge).c_str(),
-                  [kernels](benchmark::State& s) { step_benchmark(s, *kernels, kInCacheEdge); })
-                  ->Unit(benchmark::kMicrosecond),
-              1);
+    add(step_name(isa.name, kInCacheEdge),
+        [kernels](benchmark::State& s) { step_benchmark(s, *kernels, kInCacheEdge); }, benchmark::kMicrosecond, 1);
   }
 
   SummaryReporter reporter;
