@@ -122,7 +122,6 @@ program_row() {
             r = (s + 0 > 0 && k > 0) ? sprintf("%.3f", s / k) : "-"
             d = (b > 0) ? sprintf("%.2f", a / b) : "-"
             printf "%-5s %5d %7d %10.1f %10.1f %6s  %-14s %10s %6s\n", isa, n, t, b, a, d, w, s, r}'
-  echo "$after" > "$tmp/last_kernel"
 }
 
 whole_program_rows() {
@@ -136,8 +135,8 @@ whole_program_rows() {
       [ -n "$before" ] || before=0
       for workload in standing_wave soft_gaussian; do
         program_row "$isa" "$n" "$t" "$workload" "$before" "$extra"
-        # The figure after one run is the figure before the next.
-        before=$(cat "$tmp/last_kernel")
+        # The figure after one run (set by program_row) is the figure before the next.
+        before=$after
       done
     done
   done
