@@ -68,15 +68,30 @@ GrantLedger& heap_ledger() {
   return ledger;
 }
 
+// Field blocks are streamed plane by plane, and with 4 KiB pages the page
+// walks (two-level ones on a virtual machine) cost a fifth of the kernels'
+// throughput. Blocks of at least one transparent huge page are aligned to it
+// and advised for it; the kernel still backs them with whatever it has.
+constexpr std::size_t kTransparentPageBytes = std::size_t{2} << 20;
+
 std::uint64_t read_available() { return meminfo_bytes(read_meminfo(), "MemAvailable"); }
 
 }  // namespace
 
 void* aligned_block(std::uint64_t size_bytes) {
-  if (size_bytes > SIZE_MAX) return nullptr;
+  if (size_bytes > SIZE_MAX - kTransparentPageBytes) return nullptr;
   if (!heap_ledger().grant(size_bytes, &read_available)) return nullptr;
   const auto size = static_cast<std::size_t>(size_bytes);
-  void* block = std::aligned_alloc(64, size);
+  void* block = nullptr;
+  if (size >= kTransparentPageBytes) {
+    const std::size_t length = (size + kTransparentPageBytes - 1) & ~(kTransparentPageBytes - 1);
+    block = std::aligned_alloc(kTransparentPageBytes, length);
+    // Only a hint: where the system has no transparent huge pages the block
+    // keeps ordinary ones, so a refusal changes nothing.
+    if (block != nullptr) (void)madvise(block, length, MADV_HUGEPAGE);
+  } else {
+    block = std::aligned_alloc(64, size);
+  }
   if (block == nullptr || !heap_lengths().add(block, size)) {
     std::free(block);
     heap_ledger().release(size_bytes);

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "platform/animation.h"
@@ -63,6 +65,59 @@ TEST(MemoryBackend, AlignedAndLargePageBlocks) {
   free_large_pages(nullptr);
   EXPECT_EQ(allocate_large_pages(UINT64_MAX), nullptr);
 }
+
+#ifndef _WIN32
+// The "THPeligible" flag of the mapping that holds `address`, -1 when the
+// system does not report one.
+int huge_page_eligible(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  bool inside = false;
+  std::string line;
+  while (std::getline(smaps, line)) {
+    std::uintptr_t begin = 0;
+    std::uintptr_t end = 0;
+    char dash = 0;
+    std::istringstream range(line);
+    if (range >> std::hex >> begin >> dash >> end && dash == '-' && line.find(':') > line.find(' ')) {
+      inside = begin <= at && at < end;
+    } else if (inside && line.rfind("THPeligible:", 0) == 0) {
+      return std::stoi(line.substr(12));
+    }
+  }
+  return -1;
+}
+
+std::string transparent_huge_page_mode() {
+  std::ifstream in("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string modes;
+  std::getline(in, modes);
+  const auto open = modes.find('[');
+  const auto close = modes.find(']');
+  return open == std::string::npos || close < open ? "" : modes.substr(open + 1, close - open - 1);
+}
+
+TEST(MemoryBackend, FieldSizedBlocksMayUseTransparentHugePages) {
+  constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
+  const std::uint64_t size = 3 * kHugePage + 96;
+  void* block = allocate_aligned(size);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % kHugePage, 0u);
+  std::memset(block, 0, size);
+  const std::string mode = transparent_huge_page_mode();
+  const int eligible = huge_page_eligible(block);
+  if (eligible >= 0 && (mode == "madvise" || mode == "always")) {
+    EXPECT_EQ(eligible, 1) << "mode " << mode;
+  }
+  free_aligned(block);
+
+  // Below one huge page the block stays an ordinary heap block.
+  void* small = allocate_aligned(kHugePage - 64);
+  ASSERT_NE(small, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(small) % 64, 0u);
+  free_aligned(small);
+}
+#endif
 
 TEST(ConsoleBackend, AFileGetsNoCursorMovesAndSeventeenFrames) {
   // Captured output goes to a file, which is no terminal.
