@@ -2,17 +2,25 @@
 // Figures only: nothing here is asserted. With --rows the summary is followed
 // by one plain line per grid benchmark for scripts/perf.sh.
 //
-// Every step benchmark runs one private grid per benchmark thread (threads:1
-// and one per core). The triad probe measures the bandwidth the same threads
-// get from memory, counting 32 bytes per element (two loads, the store and its
-// write-allocate read). A cell update of either half-step moves
+// Every grid benchmark runs one private grid per benchmark thread (threads:1
+// and one per core) in rounds: all threads run a triad probe together, then
+// the measured work together, each phase timed from the first thread's start to
+// the last thread's end. The probe counts 32 bytes per element (two loads, the
+// store and its write-allocate read). A cell update of either half-step moves
 // at least 96 bytes (the other field's cell, the own cell read and written), so
-// bandwidth / 96 bounds the update rate of grids that do not fit in cache.
+// bandwidth / 96 bounds the update rate of grids that do not fit in cache. Each
+// round gives its own ratio of work to probe; the figures are the medians over
+// the rounds, so a drift of the machine's share of memory bandwidth between
+// rounds (common on shared or virtual machines) does not skew the ratios.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
+#include <barrier>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,7 +28,9 @@
 #include <vector>
 
 #include "platform/fp_control.h"
+#include "platform/memory.h"
 #include "platform/topology.h"
+#include "solver/field_memory.h"
 #include "solver/field_state.h"
 #include "solver/kernel_args.h"
 #include "solver/solver.h"
@@ -28,9 +38,18 @@
 namespace {
 
 constexpr double kBytesPerUpdate = 96.0;
-constexpr std::uint64_t kTriadElements = std::uint64_t{1} << 24;  // 128 MiB per array
+constexpr double kBytesPerTriadElement = 32.0;
+constexpr std::uint64_t kTriadElements = std::uint64_t{1} << 23;  // 64 MiB per array and thread
 constexpr std::uint64_t kInCacheEdge = 20;
 constexpr std::uint64_t kGridEdges[] = {64, 128, 192, 256};
+constexpr int kDefaultRounds = 11;
+// Steps per round: enough that the work phase of small grids is not just a
+// few milliseconds.
+constexpr std::uint64_t kUpdatesPerRound = std::uint64_t{1} << 23;
+// Grids of all threads together up to this size may stay in the last-level
+// cache, so the probe would leave them colder than a run ever sees them: they
+// get one untimed step after the probe.
+constexpr std::uint64_t kWarmUpBytes = std::uint64_t{64} << 20;
 
 struct IsaKernels {
   const char* name;
@@ -67,93 +86,217 @@ void fill_fields(solver::FieldState& state, std::uint64_t seed) {
 }
 
 // Fields of edge n for one benchmark thread, filled from `seed` and the thread's
-// index, with denormals flushed as in a run; false (the benchmark skipped) when
-// they cannot be allocated.
-bool prepare_fields(benchmark::State& state, solver::FieldStorage& fields, std::uint64_t n, std::uint64_t seed) {
+// index, with denormals flushed as in a run; false when they cannot be allocated.
+bool prepare_fields(const benchmark::State& state, solver::FieldStorage& fields, std::uint64_t n,
+                    std::uint64_t seed) {
   platform::enable_flush_denormals();
-  if (fields.allocate(solver::FieldParams{false, n, 0.01}).failed()) {
-    state.SkipWithError("field allocation failed");
-    return false;
-  }
+  if (fields.allocate(solver::FieldParams{false, n, 0.01}).failed()) return false;
   fill_fields(fields.state(), seed + static_cast<std::uint64_t>(state.thread_index()));
   return true;
 }
 
 // Both fields once over the (n - 1)^3 cells of the energy pass: 64 bytes per cell.
-void count_interior_bytes(benchmark::State& state, std::uint64_t n) {
-  const double cells = static_cast<double>(n - 1) * static_cast<double>(n - 1) * static_cast<double>(n - 1);
-  state.counters["GBps"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * cells * 64.0 / 1e9, benchmark::Counter::kIsRate);
+double interior_bytes(std::uint64_t n) {
+  const double edge = static_cast<double>(n - 1);
+  return edge * edge * edge * 64.0;
 }
 
-void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels, std::uint64_t n) {
-  solver::FieldStorage fields;
-  if (!prepare_fields(state, fields, n, 12345)) return;
-  const solver::KernelArgs args = fields.state().kernel_args();
-  for (auto _ : state) {
-    bool done = kernels.update_h(args);
-    done = kernels.update_e(args) && done;
-    benchmark::DoNotOptimize(done);
+void one_step(const solver::KernelTable& kernels, const solver::KernelArgs& args) {
+  bool done = kernels.update_h(args);
+  done = kernels.update_e(args) && done;
+  benchmark::DoNotOptimize(done);
+  benchmark::ClobberMemory();
+}
+
+// The bandwidth probe: a = b + s * c over arrays far larger than the caches,
+// allocated like the fields (so on the same kind of pages).
+class Triad {
+ public:
+  Triad() : a_(allocate()), b_(allocate()), c_(allocate()) {
+    if (!ok()) return;
+    std::fill_n(a_.get(), kTriadElements, 0.0);
+    std::fill_n(b_.get(), kTriadElements, 1.0);
+    std::fill_n(c_.get(), kTriadElements, 2.0);
+  }
+  bool ok() const { return a_ && b_ && c_; }
+  void pass() {
+    double* pa = a_.get();
+    const double* pb = b_.get();
+    const double* pc = c_.get();
+    const double scalar = 0.5;
+    for (std::uint64_t i = 0; i < kTriadElements; ++i) pa[i] = pb[i] + scalar * pc[i];
     benchmark::ClobberMemory();
   }
-  const double updates = static_cast<double>(state.iterations()) *
-                         static_cast<double>(fields.updates_per_step());
-  state.counters["MGups"] = benchmark::Counter(updates / 1e6, benchmark::Counter::kIsRate);
+  static constexpr double kBytes = static_cast<double>(kTriadElements) * kBytesPerTriadElement;
+
+ private:
+  struct Free {
+    void operator()(double* p) const { platform::free_aligned(p); }
+  };
+  using Array = std::unique_ptr<double[], Free>;
+  static Array allocate() { return Array(static_cast<double*>(platform::allocate_aligned(kTriadElements * 8))); }
+  Array a_, b_, c_;
+};
+
+// The threads of one benchmark meet here between phases; one barrier per
+// thread count, shared by every benchmark with that many threads.
+class PhaseSync {
+ public:
+  explicit PhaseSync(const std::vector<int>& counts) {
+    for (int count : counts) groups_.emplace(count, std::make_unique<Group>(count));
+  }
+  std::barrier<>& of(const benchmark::State& state) const { return group(state).barrier; }
+
+  // True when every thread of the benchmark is ready. A thread that gave up
+  // alone would leave the others waiting at the first barrier for ever.
+  bool all_ready(const benchmark::State& state, bool ready) const {
+    Group& g = group(state);
+    g.barrier.arrive_and_wait();
+    if (!ready) g.failed.store(true);
+    g.barrier.arrive_and_wait();
+    const bool all = !g.failed.load();
+    g.barrier.arrive_and_wait();
+    // Every thread has read the flag; the next benchmark of this group sets
+    // it only after its own first barrier, which waits for this thread.
+    if (state.thread_index() == 0) g.failed.store(false);
+    return all;
+  }
+
+ private:
+  struct Group {
+    explicit Group(int count) : barrier(count) {}
+    std::barrier<> barrier;
+    std::atomic<bool> failed{false};
+  };
+  Group& group(const benchmark::State& state) const { return *groups_.at(state.threads()); }
+  std::map<int, std::unique_ptr<Group>> groups_;
+};
+const PhaseSync* g_sync = nullptr;
+
+// Runs `phase` on every thread of the benchmark at once and returns the wall
+// time from the common start to the last thread's end.
+template <class Phase>
+double timed_phase(std::barrier<>& sync, Phase&& phase) {
+  sync.arrive_and_wait();
+  const auto start = std::chrono::steady_clock::now();
+  phase();
+  sync.arrive_and_wait();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The energy pass reads both fields once: 64 bytes per cell from memory.
-void energy_benchmark(benchmark::State& state, const solver::EnergyTable& energy, std::uint64_t n) {
+double median(std::vector<double> values) {
+  if (values.empty()) return 0.0;
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+// Figures of one benchmark's rounds; only the first thread keeps them.
+class RoundLog {
+ public:
+  void add(const std::string& counter, double value) { values_[counter].push_back(value); }
+  // Medians as counters of the first thread (counters of threads are summed,
+  // and the other threads report none).
+  void report(benchmark::State& state) const {
+    for (const auto& [name, values] : values_) state.counters[name] = median(values);
+  }
+
+ private:
+  std::map<std::string, std::vector<double>> values_;
+};
+
+// Rounds of probe and steps on one private grid per thread: MGups, GBps of the
+// probe and their ratio as a share of the bound, medians over the rounds.
+void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels, std::uint64_t n) {
   solver::FieldStorage fields;
-  if (!prepare_fields(state, fields, n, 777)) return;
+  Triad triad;
+  if (!g_sync->all_ready(state, prepare_fields(state, fields, n, 12345) && triad.ok())) {
+    return state.SkipWithError("field or probe allocation failed");
+  }
   const solver::KernelArgs args = fields.state().kernel_args();
-  for (auto _ : state) benchmark::DoNotOptimize(energy.total_energy(args));
-  count_interior_bytes(state, n);
+  std::barrier<>& sync = g_sync->of(state);
+  const std::uint64_t updates = fields.updates_per_step();
+  const std::uint64_t steps = std::max<std::uint64_t>(1, (kUpdatesPerRound + updates - 1) / updates);
+  const auto threads = static_cast<std::uint64_t>(state.threads());
+  const bool warm_up = threads * solver::field_memory_per_thread(n) <= kWarmUpBytes;
+  const bool first = state.thread_index() == 0;
+  RoundLog log;
+  for (auto _ : state) {
+    const double probe = timed_phase(sync, [&] { triad.pass(); });
+    if (warm_up) one_step(kernels, args);
+    const double work = timed_phase(sync, [&] {
+      for (std::uint64_t s = 0; s < steps; ++s) one_step(kernels, args);
+    });
+    if (!first) continue;
+    const double gbps = static_cast<double>(threads) * Triad::kBytes / probe / 1e9;
+    const double mgups = static_cast<double>(threads * steps * updates) / work / 1e6;
+    log.add("GBps", gbps);
+    log.add("MGups", mgups);
+    log.add("share", mgups / (gbps * 1e3 / kBytesPerUpdate));
+  }
+  if (first) log.report(state);
 }
 
 // What the energy pass needs at least: both fields read once, with no
-// arithmetic beyond independent sums, counted like the pass.
-void read_benchmark(benchmark::State& state, std::uint64_t n) {
-  solver::FieldStorage fields;
-  if (!prepare_fields(state, fields, n, 4242)) return;
-  const solver::FieldState& f = fields.state();
+// arithmetic beyond independent sums.
+double read_fields(const solver::FieldState& f) {
   const std::uint64_t edge = f.e.edge;
-  for (auto _ : state) {
-    double sx = 0.0, sy = 0.0, tx = 0.0, ty = 0.0;
-    for (std::uint64_t x = 2; x + 1 < edge; ++x) {
-      for (std::uint64_t y = 2; y + 1 < edge; ++y) {
-        const solver::Cell* e = f.e.cells.data() + edge * (y + edge * x);
-        const solver::Cell* h = f.h.cells.data() + edge * (y + edge * x);
-        for (std::uint64_t z = 2; z + 1 < edge; ++z) {
-          sx += e[z].x;
-          sy += e[z].z;
-          tx += h[z].x;
-          ty += h[z].z;
-        }
+  double sx = 0.0, sy = 0.0, tx = 0.0, ty = 0.0;
+  for (std::uint64_t x = 2; x + 1 < edge; ++x) {
+    for (std::uint64_t y = 2; y + 1 < edge; ++y) {
+      const solver::Cell* e = f.e.cells.data() + edge * (y + edge * x);
+      const solver::Cell* h = f.h.cells.data() + edge * (y + edge * x);
+      for (std::uint64_t z = 2; z + 1 < edge; ++z) {
+        sx += e[z].x;
+        sy += e[z].z;
+        tx += h[z].x;
+        ty += h[z].z;
       }
     }
-    benchmark::DoNotOptimize(sx + sy + tx + ty);
   }
-  count_interior_bytes(state, n);
+  return sx + sy + tx + ty;
 }
 
-void triad_benchmark(benchmark::State& state) {
-  const std::uint64_t count = kTriadElements;
-  std::unique_ptr<double[]> a(new double[count]);
-  std::unique_ptr<double[]> b(new double[count]);
-  std::unique_ptr<double[]> c(new double[count]);
-  std::fill_n(a.get(), count, 0.0);
-  std::fill_n(b.get(), count, 1.0);
-  std::fill_n(c.get(), count, 2.0);
-  const double scalar = 0.5;
-  for (auto _ : state) {
-    double* pa = a.get();
-    const double* pb = b.get();
-    const double* pc = c.get();
-    for (std::uint64_t i = 0; i < count; ++i) pa[i] = pb[i] + scalar * pc[i];
-    benchmark::ClobberMemory();
+// Rounds of probe, plain read of both fields and the energy pass (64 bytes
+// per cell each): GB/s of all three and the pass's share of the other two.
+void energy_benchmark(benchmark::State& state, const solver::EnergyTable& energy, std::uint64_t n) {
+  solver::FieldStorage fields;
+  Triad triad;
+  if (!g_sync->all_ready(state, prepare_fields(state, fields, n, 777) && triad.ok())) {
+    return state.SkipWithError("field or probe allocation failed");
   }
-  const double bytes = static_cast<double>(state.iterations()) * static_cast<double>(count) * 32.0;
-  state.counters["GBps"] = benchmark::Counter(bytes / 1e9, benchmark::Counter::kIsRate);
+  const solver::KernelArgs args = fields.state().kernel_args();
+  std::barrier<>& sync = g_sync->of(state);
+  const double threads = static_cast<double>(state.threads());
+  const bool first = state.thread_index() == 0;
+  RoundLog log;
+  for (auto _ : state) {
+    const double probe = timed_phase(sync, [&] { triad.pass(); });
+    const double read = timed_phase(sync, [&] { benchmark::DoNotOptimize(read_fields(fields.state())); });
+    const double pass = timed_phase(sync, [&] { benchmark::DoNotOptimize(energy.total_energy(args)); });
+    if (!first) continue;
+    const double gbps = threads * interior_bytes(n) / pass / 1e9;
+    const double triad_gbps = threads * Triad::kBytes / probe / 1e9;
+    const double read_gbps = threads * interior_bytes(n) / read / 1e9;
+    log.add("GBps", gbps);
+    log.add("triad", triad_gbps);
+    log.add("read", read_gbps);
+    log.add("of_triad", gbps / triad_gbps);
+    log.add("of_read", gbps / read_gbps);
+  }
+  if (first) log.report(state);
+}
+
+// Kernel-only throughput of a grid that fits in the per-core caches: plain
+// repeated steps, no probe.
+void in_cache_benchmark(benchmark::State& state, const solver::KernelTable& kernels, std::uint64_t n) {
+  solver::FieldStorage fields;
+  if (!prepare_fields(state, fields, n, 12345)) return state.SkipWithError("field allocation failed");
+  const solver::KernelArgs args = fields.state().kernel_args();
+  for (auto _ : state) one_step(kernels, args);
+  const double updates = static_cast<double>(state.iterations()) *
+                         static_cast<double>(fields.updates_per_step());
+  state.counters["MGups"] = benchmark::Counter(updates / 1e6, benchmark::Counter::kIsRate);
 }
 
 // Keeps the console output and remembers each benchmark's counters for the
@@ -189,26 +332,34 @@ std::string step_name(const char* isa, std::uint64_t n) {
 std::string energy_name(const char* isa, std::uint64_t n) {
   return std::string("energy/") + isa + "/" + std::to_string(n);
 }
-std::string triad_name(std::uint64_t n) { return "triad/before_n" + std::to_string(n); }
-std::string read_name(std::uint64_t n) { return "read_fields/" + std::to_string(n); }
 
 std::vector<int> thread_counts(int cores) { return cores > 1 ? std::vector<int>{1, cores} : std::vector<int>{1}; }
 
-void print_summary(const SummaryReporter& r, int cores) {
-  std::printf("\nsummary: MGups, and in brackets the share of the bound = triad bandwidth / %.0f bytes\n",
-              kBytesPerUpdate);
+// The probe's figure for one grid size: the median over the kernels' rounds.
+double triad_of(const SummaryReporter& r, std::uint64_t n, int threads) {
+  std::vector<double> probes;
+  for (const IsaKernels& isa : kIsas) {
+    const double gbps = r.value(step_name(isa.name, n), threads, "GBps");
+    if (gbps > 0) probes.push_back(gbps);
+  }
+  return median(probes);
+}
+
+void print_summary(const SummaryReporter& r, int cores, int rounds) {
+  std::printf("\nsummary: MGups, and in brackets the share of the bound = triad bandwidth / %.0f bytes;\n"
+              "medians over %d rounds of probe and kernel (the triad row: median of all probes of the column)\n",
+              kBytesPerUpdate, rounds);
   for (int threads : thread_counts(cores)) {
     std::printf("\n%d thread(s), one grid each\n  %-5s", threads, "");
     for (std::uint64_t n : kGridEdges) std::printf("  %16s", ("n = " + std::to_string(n)).c_str());
     std::printf("\n  %-5s", "triad");
-    for (std::uint64_t n : kGridEdges) std::printf("  %10.1f GB/s", r.value(triad_name(n), threads, "GBps"));
+    for (std::uint64_t n : kGridEdges) std::printf("  %10.1f GB/s", triad_of(r, n, threads));
     std::printf("\n");
     for (const IsaKernels& isa : kIsas) {
       std::printf("  %-5s", isa.name);
       for (std::uint64_t n : kGridEdges) {
-        const double bound = r.value(triad_name(n), threads, "GBps") * 1e9 / kBytesPerUpdate / 1e6;
-        const double mgups = r.value(step_name(isa.name, n), threads, "MGups");
-        std::printf("  %7.1f (%5.2f)", mgups, bound > 0 ? mgups / bound : 0.0);
+        std::printf("  %7.1f (%5.2f)", r.value(step_name(isa.name, n), threads, "MGups"),
+                    r.value(step_name(isa.name, n), threads, "share"));
       }
       std::printf("\n");
     }
@@ -222,53 +373,68 @@ void print_summary(const SummaryReporter& r, int cores) {
   std::printf("\n");
 }
 
-// One line per measured grid benchmark, for scripts: "row isa n threads MGups GB/s"
-// (the bandwidth of the probe before that grid group, 0 when it was filtered out).
+// Plain lines for scripts, medians over the rounds:
+//   "row isa n threads MGups triad-GB/s share-of-bound"
+//   "energy isa n threads GB/s triad-GB/s read-GB/s share-of-triad share-of-read"
 void print_rows(const SummaryReporter& r, const std::vector<IsaKernels>& isas, int cores) {
   for (int threads : thread_counts(cores)) {
     for (std::uint64_t n : kGridEdges) {
       for (const IsaKernels& isa : isas) {
-        const double mgups = r.value(step_name(isa.name, n), threads, "MGups");
+        const std::string name = step_name(isa.name, n);
+        const double mgups = r.value(name, threads, "MGups");
         if (mgups <= 0) continue;
-        std::printf("row %s %llu %d %.2f %.3f\n", isa.name, static_cast<unsigned long long>(n), threads,
-                    mgups, r.value(triad_name(n), threads, "GBps"));
+        std::printf("row %s %llu %d %.2f %.3f %.3f\n", isa.name, static_cast<unsigned long long>(n), threads,
+                    mgups, r.value(name, threads, "GBps"), r.value(name, threads, "share"));
       }
       for (const EnergyIsa& isa : kEnergyIsas) {
-        const double gbps = r.value(energy_name(isa.name, n), threads, "GBps");
+        const std::string name = energy_name(isa.name, n);
+        const double gbps = r.value(name, threads, "GBps");
         if (gbps <= 0) continue;
-        std::printf("energy %s %llu %d %.3f %.3f %.3f\n", isa.name, static_cast<unsigned long long>(n), threads,
-                    gbps, r.value(triad_name(n), threads, "GBps"), r.value(read_name(n), threads, "GBps"));
+        std::printf("energy %s %llu %d %.3f %.3f %.3f %.3f %.3f\n", isa.name, static_cast<unsigned long long>(n),
+                    threads, gbps, r.value(name, threads, "triad"), r.value(name, threads, "read"),
+                    r.value(name, threads, "of_triad"), r.value(name, threads, "of_read"));
       }
     }
   }
 }
 
-// Removes "--rows" from the arguments, so Google Benchmark never sees it.
-bool take_rows_flag(int& argc, char** argv) {
-  bool found = false;
+// Removes this program's own options ("--rows", "--rounds=N") from the
+// arguments, so Google Benchmark never sees them; false on a malformed count.
+bool take_own_flags(int& argc, char** argv, bool& rows, int& rounds) {
   int kept = 1;
   for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--rows") {
-      found = true;
+    const std::string arg = argv[i];
+    if (arg == "--rows") {
+      rows = true;
+    } else if (arg.rfind("--rounds=", 0) == 0) {
+      char* end = nullptr;
+      const long value = std::strtol(arg.c_str() + 9, &end, 10);
+      if (end == arg.c_str() + 9 || *end != '\0' || value < 1 || value > 100000) {
+        std::fprintf(stderr, "zelvo_perf: '%s': the number of rounds must be a whole number from 1 to 100000\n",
+                     arg.c_str());
+        return false;
+      }
+      rounds = static_cast<int>(value);
     } else {
       argv[kept++] = argv[i];
     }
   }
   argc = kept;
-  return found;
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool rows = take_rows_flag(argc, argv);
+  bool rows = false;
+  int rounds = kDefaultRounds;
+  if (!take_own_flags(argc, argv, rows, rounds)) return 1;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   const int cores = static_cast<int>(std::max(1u, platform::core_count(platform::detect_topology())));
+  const PhaseSync sync(thread_counts(cores));
+  g_sync = &sync;
 
-  const auto configure = [](benchmark::internal::Benchmark* b, int threads) {
-    b->Threads(threads)->UseRealTime()->Repetitions(3)->DisplayAggregatesOnly(true);
-  };
   std::vector<IsaKernels> isas;
   for (const IsaKernels& isa : kIsas) {
     if (solver::check_isa_support(isa.name).ok()) {
@@ -277,40 +443,44 @@ int main(int argc, char** argv) {
       std::printf("%s: not supported by this processor, skipped\n", isa.name);
     }
   }
-  // Registers one benchmark with the repetitions above on `threads` threads.
-  const auto add = [&](const std::string& name, auto body, benchmark::TimeUnit unit, int threads) {
-    configure(benchmark::RegisterBenchmark(name.c_str(), body)->Unit(unit), threads);
+  // Grid benchmarks: a fixed number of rounds, each its own paired measurement.
+  const auto add_rounds = [&](const std::string& name, auto body, int threads) {
+    benchmark::RegisterBenchmark(name.c_str(), body)
+        ->Unit(benchmark::kMillisecond)
+        ->Threads(threads)
+        ->UseRealTime()
+        ->Iterations(rounds);
   };
-  // Each group of grid benchmarks follows its own bandwidth probe, so the
-  // ratios compare figures taken close together on a machine whose share of
-  // memory bandwidth may drift.
   for (int threads : thread_counts(cores)) {
     for (std::uint64_t n : kGridEdges) {
-      add(triad_name(n), triad_benchmark, benchmark::kMillisecond, threads);
       for (const IsaKernels& isa : isas) {
         const solver::KernelTable* kernels = isa.kernels;
-        add(step_name(isa.name, n), [kernels, n](benchmark::State& s) { step_benchmark(s, *kernels, n); },
-            benchmark::kMillisecond, threads);
+        add_rounds(step_name(isa.name, n), [kernels, n](benchmark::State& s) { step_benchmark(s, *kernels, n); },
+                   threads);
       }
       if (n != kEnergyEdge) continue;
-      add(read_name(n), [n](benchmark::State& s) { read_benchmark(s, n); }, benchmark::kMillisecond, threads);
       for (const EnergyIsa& isa : kEnergyIsas) {
         if (solver::check_isa_support(isa.name).failed()) continue;
         const solver::EnergyTable* energy = isa.energy;
-        add(energy_name(isa.name, n), [energy, n](benchmark::State& s) { energy_benchmark(s, *energy, n); },
-            benchmark::kMillisecond, threads);
+        add_rounds(energy_name(isa.name, n), [energy, n](benchmark::State& s) { energy_benchmark(s, *energy, n); },
+                   threads);
       }
     }
   }
+  // In cache the kernels alone, median of three timed repetitions.
   for (const IsaKernels& isa : isas) {
     const solver::KernelTable* kernels = isa.kernels;
-    add(step_name(isa.name, kInCacheEdge),
-        [kernels](benchmark::State& s) { step_benchmark(s, *kernels, kInCacheEdge); }, benchmark::kMicrosecond, 1);
+    benchmark::RegisterBenchmark(step_name(isa.name, kInCacheEdge).c_str(),
+                                 [kernels](benchmark::State& s) { in_cache_benchmark(s, *kernels, kInCacheEdge); })
+        ->Unit(benchmark::kMicrosecond)
+        ->UseRealTime()
+        ->Repetitions(3)
+        ->DisplayAggregatesOnly(true);
   }
 
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  print_summary(reporter, cores);
+  print_summary(reporter, cores, rounds);
   if (rows) print_rows(reporter, isas, cores);
   benchmark::Shutdown();
   return 0;
