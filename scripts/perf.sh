@@ -53,9 +53,10 @@ grep -m1 'model name' /proc/cpuinfo | sed 's/.*: /cpu: /' || true
 echo
 
 # ---- kernel-only table ------------------------------------------------------
-# Repetitions interleaved at random: the medians of the probe and of every kernel
-# then sample the same stretch of time on a machine whose bandwidth drifts.
-"$kperf" --rows --benchmark_min_time=0.1 --benchmark_enable_random_interleaving=true > "$tmp/kernels.txt" 2>&1
+# Every grid benchmark runs rounds of bandwidth probe and kernel on all its
+# threads; its ratio is the median of the rounds' own ratios, so a machine whose
+# bandwidth drifts does not skew it.
+"$kperf" --rows > "$tmp/kernels.txt" 2>&1
 grep '^row ' "$tmp/kernels.txt" > "$tmp/rows.txt" || true
 if [ ! -s "$tmp/rows.txt" ]; then
   echo "perf.sh: the kernel benchmark printed no figures:" >&2
@@ -65,19 +66,21 @@ fi
 grep 'not supported' "$tmp/kernels.txt" || true
 isas=$(awk '{print $2}' "$tmp/rows.txt" | awk '!seen[$0]++' | tr '\n' ' ')
 cores=$(awk '$4 > m {m = $4} END {print m}' "$tmp/rows.txt")
+rounds=$(sed -n 's/^medians over \([0-9]*\) rounds.*/\1/p' "$tmp/kernels.txt" | head -n 1)
 
 if grep -q '^energy ' "$tmp/kernels.txt"; then
   echo "energy pass alone (total_energy, 64 bytes per cell), share of the triad bandwidth and of a"
-  echo "plain read of both fields (the least the pass must move, with no arithmetic)"
+  echo "plain read of both fields (the least the pass must move, with no arithmetic); each round runs"
+  echo "probe, read and pass one after another, figures are medians over ${rounds:-the} rounds"
   grep '^energy ' "$tmp/kernels.txt" |
     awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %6s %10s %6s\n", "isa", "n", "threads", "GB/s", "triad", "ratio", "read", "ratio"}
-         {printf "%-5s %5d %7d %10.2f %10.2f %6.2f %10.2f %6.2f\n", $2, $3, $4, $5, $6, ($6 > 0 ? $5 / $6 : 0), $7, ($7 > 0 ? $5 / $7 : 0)}'
+         {printf "%-5s %5d %7d %10.2f %10.2f %6.2f %10.2f %6.2f\n", $2, $3, $4, $5, $6, $8, $7, $9}'
   echo
 fi
-echo "kernel only (median of 3), bound = triad bandwidth / 96 bytes per update"
+echo "kernel only, bound = triad bandwidth / 96 bytes per update; medians over ${rounds:-the} rounds of"
+echo "probe then kernel, the ratio is the median of the rounds' own MGups / bound"
 awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %10s %6s\n", "isa", "n", "threads", "MGups", "GB/s", "bound", "ratio"}
-     {bound = $6 * 1e9 / 96 / 1e6
-      printf "%-5s %5d %7d %10.1f %10.2f %10.1f %6.2f\n", $2, $3, $4, $5, $6, bound, (bound > 0 ? $5 / bound : 0)}' \
+     {printf "%-5s %5d %7d %10.1f %10.2f %10.1f %6.2f\n", $2, $3, $4, $5, $6, $6 * 1e3 / 96, $7}' \
   "$tmp/rows.txt"
 grep '^in cache' "$tmp/kernels.txt" || true
 echo
@@ -93,8 +96,8 @@ fi
 # Kernel-only MGups of one configuration, measured right before the program runs
 # on it so that the ratio compares figures taken together.
 kernel_now() {
-  "$kperf" --rows --benchmark_min_time=0.4 \
-    --benchmark_filter="^step/$1/$2/repeats:3/real_time/threads:$3\$" 2>/dev/null |
+  "$kperf" --rows --rounds=5 \
+    --benchmark_filter="^step/$1/$2/iterations:[0-9]+/real_time/threads:$3\$" 2>/dev/null |
     awk -v isa="$1" -v n="$2" -v t="$3" '$1 == "row" && $2 == isa && $3 == n && $4 == t {print $5}'
 }
 
