@@ -131,6 +131,8 @@ class Triad {
     benchmark::ClobberMemory();
   }
   static constexpr double kBytes = static_cast<double>(kTriadElements) * kBytesPerTriadElement;
+  // Bandwidth of one pass on every one of `threads` threads, in GB/s.
+  static double gbps(double threads, double seconds) { return threads * kBytes / seconds / 1e9; }
 
  private:
   struct Free {
@@ -208,20 +210,33 @@ class RoundLog {
   std::map<std::string, std::vector<double>> values_;
 };
 
+// Fields and probe of one thread of a round benchmark; false (every thread of
+// the benchmark skipped) when any thread could not get its memory.
+bool prepare_rounds(benchmark::State& state, solver::FieldStorage& fields, const Triad& triad, std::uint64_t n,
+                    std::uint64_t seed) {
+  if (g_sync->all_ready(state, prepare_fields(state, fields, n, seed) && triad.ok())) return true;
+  state.SkipWithError("field or probe allocation failed");
+  return false;
+}
+
+// Whether the grids of all the benchmark's threads may stay in the last-level
+// cache, and so need warming up after the probe.
+bool may_stay_cached(const benchmark::State& state, std::uint64_t n) {
+  return static_cast<std::uint64_t>(state.threads()) * solver::field_memory_per_thread(n) <= kWarmUpBytes;
+}
+
 // Rounds of probe and steps on one private grid per thread: MGups, GBps of the
 // probe and their ratio as a share of the bound, medians over the rounds.
 void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels, std::uint64_t n) {
   solver::FieldStorage fields;
   Triad triad;
-  if (!g_sync->all_ready(state, prepare_fields(state, fields, n, 12345) && triad.ok())) {
-    return state.SkipWithError("field or probe allocation failed");
-  }
+  if (!prepare_rounds(state, fields, triad, n, 12345)) return;
   const solver::KernelArgs args = fields.state().kernel_args();
   std::barrier<>& sync = g_sync->of(state);
   const std::uint64_t updates = fields.updates_per_step();
   const std::uint64_t steps = std::max<std::uint64_t>(1, (kUpdatesPerRound + updates - 1) / updates);
   const auto threads = static_cast<std::uint64_t>(state.threads());
-  const bool warm_up = threads * solver::field_memory_per_thread(n) <= kWarmUpBytes;
+  const bool warm_up = may_stay_cached(state, n);
   const bool first = state.thread_index() == 0;
   RoundLog log;
   for (auto _ : state) {
@@ -231,7 +246,7 @@ void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels,
       for (std::uint64_t s = 0; s < steps; ++s) one_step(kernels, args);
     });
     if (!first) continue;
-    const double gbps = static_cast<double>(threads) * Triad::kBytes / probe / 1e9;
+    const double gbps = Triad::gbps(static_cast<double>(threads), probe);
     const double mgups = static_cast<double>(threads * steps * updates) / work / 1e6;
     log.add("GBps", gbps);
     log.add("MGups", mgups);
@@ -265,13 +280,11 @@ double read_fields(const solver::FieldState& f) {
 void energy_benchmark(benchmark::State& state, const solver::EnergyTable& energy, std::uint64_t n) {
   solver::FieldStorage fields;
   Triad triad;
-  if (!g_sync->all_ready(state, prepare_fields(state, fields, n, 777) && triad.ok())) {
-    return state.SkipWithError("field or probe allocation failed");
-  }
+  if (!prepare_rounds(state, fields, triad, n, 777)) return;
   const solver::KernelArgs args = fields.state().kernel_args();
   std::barrier<>& sync = g_sync->of(state);
   const double threads = static_cast<double>(state.threads());
-  const bool warm_up = static_cast<std::uint64_t>(state.threads()) * solver::field_memory_per_thread(n) <= kWarmUpBytes;
+  const bool warm_up = may_stay_cached(state, n);
   const bool first = state.thread_index() == 0;
   RoundLog log;
   for (auto _ : state) {
@@ -281,7 +294,7 @@ void energy_benchmark(benchmark::State& state, const solver::EnergyTable& energy
     const double pass = timed_phase(sync, [&] { benchmark::DoNotOptimize(energy.total_energy(args)); });
     if (!first) continue;
     const double gbps = threads * interior_bytes(n) / pass / 1e9;
-    const double triad_gbps = threads * Triad::kBytes / probe / 1e9;
+    const double triad_gbps = Triad::gbps(threads, probe);
     const double read_gbps = threads * interior_bytes(n) / read / 1e9;
     log.add("GBps", gbps);
     log.add("triad", triad_gbps);

@@ -72,23 +72,25 @@ GrantLedger& heap_ledger() {
 // walks (two-level ones on a virtual machine) cost a fifth of the kernels'
 // throughput. Blocks of at least one transparent huge page are aligned to it
 // and advised for it; the kernel still backs them with whatever it has.
-constexpr std::size_t kTransparentPageBytes = std::size_t{2} << 20;
+constexpr std::uint64_t kTransparentPageBytes = std::uint64_t{2} << 20;
 
 std::uint64_t read_available() { return meminfo_bytes(read_meminfo(), "MemAvailable"); }
 
 }  // namespace
 
 void* aligned_block(std::uint64_t size_bytes) {
-  if (size_bytes > SIZE_MAX - kTransparentPageBytes) return nullptr;
+  const bool huge = size_bytes >= kTransparentPageBytes;
+  const std::uint64_t length = huge ? round_to_large_pages(size_bytes, kTransparentPageBytes) : size_bytes;
+  // Zero: the rounding overflowed.
+  if ((huge && length == 0) || length > SIZE_MAX) return nullptr;
   if (!heap_ledger().grant(size_bytes, &read_available)) return nullptr;
   const auto size = static_cast<std::size_t>(size_bytes);
   void* block = nullptr;
-  if (size >= kTransparentPageBytes) {
-    const std::size_t length = (size + kTransparentPageBytes - 1) & ~(kTransparentPageBytes - 1);
-    block = std::aligned_alloc(kTransparentPageBytes, length);
+  if (huge) {
+    block = std::aligned_alloc(kTransparentPageBytes, static_cast<std::size_t>(length));
     // Only a hint: where the system has no transparent huge pages the block
     // keeps ordinary ones, so a refusal changes nothing.
-    if (block != nullptr) (void)madvise(block, length, MADV_HUGEPAGE);
+    if (block != nullptr) (void)madvise(block, static_cast<std::size_t>(length), MADV_HUGEPAGE);
   } else {
     block = std::aligned_alloc(64, size);
   }
