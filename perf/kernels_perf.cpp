@@ -28,10 +28,14 @@
 #include <utility>
 #include <vector>
 
+#include "bench/progress_board.h"
+#include "bench/progress_line.h"
 #include "platform/fp_control.h"
 #include "platform/memory.h"
+#include "platform/timer.h"
 #include "platform/topology.h"
 #include "solver/field_memory.h"
+#include "solver/factory.h"
 #include "solver/field_state.h"
 #include "solver/kernel_args.h"
 #include "solver/solver.h"
@@ -52,14 +56,17 @@ constexpr std::uint64_t kUpdatesPerRound = std::uint64_t{1} << 23;
 // get one untimed step after the probe.
 constexpr std::uint64_t kWarmUpBytes = std::uint64_t{64} << 20;
 
+// The kernels of each instruction set and the energy pass its solvers use
+// (fma solvers use the avx one).
 struct IsaKernels {
   const char* name;
   const solver::KernelTable* kernels;
+  const solver::EnergyTable* energy;
 };
-constexpr IsaKernels kIsas[] = {{"sse2", &solver::sse2::kKernels},
-                                {"avx", &solver::avx::kKernels},
-                                {"avx2", &solver::avx2::kKernels},
-                                {"fma", &solver::fma::kKernels}};
+constexpr IsaKernels kIsas[] = {{"sse2", &solver::sse2::kKernels, &solver::sse2::kEnergy},
+                                {"avx", &solver::avx::kKernels, &solver::avx::kEnergy},
+                                {"avx2", &solver::avx2::kKernels, &solver::avx2::kEnergy},
+                                {"fma", &solver::fma::kKernels, &solver::avx::kEnergy}};
 
 // The energy routines exist for three targets (fma solvers use the avx ones).
 struct EnergyIsa {
@@ -177,6 +184,8 @@ class PhaseSync {
   std::map<int, std::unique_ptr<Group>> groups_;
 };
 const PhaseSync* g_sync = nullptr;
+// The progress counters of the iteration benchmarks, one board per thread count.
+const std::map<int, std::unique_ptr<bench::ProgressBoard>>* g_boards = nullptr;
 
 // Runs `phase` on every thread of the benchmark at once and returns the wall
 // time from the common start to the last thread's end.
@@ -317,6 +326,93 @@ void in_cache_benchmark(benchmark::State& state, const solver::KernelTable& kern
   state.counters["MGups"] = benchmark::Counter(updates / 1e6, benchmark::Counter::kIsRate);
 }
 
+// The whole-program configurations of scripts/perf.sh: n = 64 on one thread
+// (in cache, thousands of iterations a second) and n = 192 on every core.
+struct IterationConfig {
+  std::uint64_t n;
+  bool all_cores;
+};
+constexpr IterationConfig kIterationConfigs[] = {{64, false}, {192, true}};
+constexpr const char* kWorkloads[] = {"standing_wave", "soft_gaussian"};
+
+// Rounds of kernel-only steps on one grid and as many whole iterations of a
+// real solver on another (pre_step, step, verify_step, the progress counters,
+// the coarse timer and, on the first thread, the progress line formatted but
+// not written), both on every thread at once: the share of an iteration left
+// to the kernels, paired per round so the machine's drift cancels. For the
+// soft Gaussian a third phase times the energy pass alone on the first grid,
+// which gives the share the two passes allow (kernels / (kernels + pass)).
+void iteration_benchmark(benchmark::State& state, const char* workload, const IsaKernels& isa, std::uint64_t n) {
+  const auto index = static_cast<std::uint32_t>(state.thread_index());
+  solver::FieldStorage fields;
+  std::unique_ptr<solver::Solver> run = solver::make_solver(workload, isa.name, index);
+  const bool ready = prepare_fields(state, fields, n, 4242) && run &&
+                     run->allocate(solver::FieldParams{false, n, 0.01}).ok() && run->initialize().ok();
+  if (!g_sync->all_ready(state, ready)) return state.SkipWithError("solver or field setup failed");
+  const solver::KernelArgs args = fields.state().kernel_args();
+  const solver::KernelTable& kernels = *isa.kernels;
+  std::barrier<>& sync = g_sync->of(state);
+  bench::ProgressBoard& board = *g_boards->at(state.threads());
+  bench::ProgressSlot& slot = board[index];
+  fmt::memory_buffer line;
+  const std::uint64_t updates = fields.updates_per_step();
+  const std::uint64_t steps = std::max<std::uint64_t>(1, (kUpdatesPerRound + updates - 1) / updates);
+  const std::uint64_t start_tick = platform::read_coarse_counter();
+  std::uint64_t iteration = 0;
+  std::string failure;
+  const auto iterate = [&] {
+    if (index == 0) benchmark::DoNotOptimize(bench::format_progress(line, 0, 10, board).size());
+    platform::OptError e = run->pre_step(iteration);
+    if (e.ok()) e = run->step();
+    if (e.ok()) e = run->verify_step(iteration);
+    if (e.failed() && failure.empty()) failure = e.message();
+    ++iteration;
+    benchmark::DoNotOptimize(platform::read_coarse_counter() - start_tick);
+    slot.rate.store(static_cast<double>(iteration), std::memory_order_relaxed);
+    slot.iterations.store(iteration, std::memory_order_relaxed);
+  };
+  const bool energy_pass = std::string_view(workload) == "soft_gaussian";
+  // Two grids of n = 64 together overflow the last-level cache, so each phase
+  // starts from a warm-up of its own grid.
+  const bool warm_up = may_stay_cached(state, n);
+  const bool first = index == 0;
+  RoundLog log;
+  bool whole_first = false;
+  for (auto _ : state) {
+    // The order of the phases alternates, so neither always runs after the other.
+    double kernel = 0.0, energy = 0.0, whole = 0.0;
+    const auto run_whole = [&] {
+      if (warm_up) iterate();
+      whole = timed_phase(sync, [&] {
+        for (std::uint64_t s = 0; s < steps; ++s) iterate();
+      });
+    };
+    if (whole_first) run_whole();
+    if (warm_up) one_step(kernels, args);
+    kernel = timed_phase(sync, [&] {
+      for (std::uint64_t s = 0; s < steps; ++s) one_step(kernels, args);
+    });
+    if (energy_pass) {
+      energy = timed_phase(sync, [&] {
+        for (std::uint64_t s = 0; s < steps; ++s) benchmark::DoNotOptimize(isa.energy->total_energy(args));
+      });
+    }
+    if (!whole_first) run_whole();
+    whole_first = !whole_first;
+    if (!first) continue;
+    const double total = static_cast<double>(static_cast<std::uint64_t>(state.threads()) * steps * updates);
+    const double share = kernel / whole;
+    const double expect = kernel / (kernel + energy);
+    log.add("kernel", total / kernel / 1e6);
+    log.add("MGups", total / whole / 1e6);
+    log.add("share", share);
+    log.add("expect", expect);
+    log.add("of_expect", share / expect);
+  }
+  if (first) log.report(state);
+  if (!failure.empty()) state.SkipWithError(("validation failed: " + failure).c_str());
+}
+
 // Keeps the console output and remembers each benchmark's counters for the
 // summary: the median over the repetitions when there are several (the machine
 // may be shared), else the single run.
@@ -349,6 +445,10 @@ std::string step_name(const char* isa, std::uint64_t n) {
 }
 std::string energy_name(const char* isa, std::uint64_t n) {
   return std::string("energy/") + isa + "/" + std::to_string(n);
+}
+
+std::string iteration_name(const char* workload, const char* isa, std::uint64_t n) {
+  return std::string("iteration/") + workload + "/" + isa + "/" + std::to_string(n);
 }
 
 std::vector<int> thread_counts(int cores) { return cores > 1 ? std::vector<int>{1, cores} : std::vector<int>{1}; }
@@ -394,7 +494,22 @@ void print_summary(const SummaryReporter& r, int cores, int rounds) {
 // Plain lines for scripts, medians over the rounds:
 //   "row isa n threads MGups triad-GB/s share-of-bound"
 //   "energy isa n threads GB/s triad-GB/s read-GB/s share-of-triad share-of-read"
+//   "iteration workload isa n threads kernel-MGups iteration-MGups share expect share-of-expect"
 void print_rows(const SummaryReporter& r, const std::vector<IsaKernels>& isas, int cores) {
+  for (const IterationConfig& config : kIterationConfigs) {
+    const int threads = config.all_cores ? cores : 1;
+    for (const char* workload : kWorkloads) {
+      for (const IsaKernels& isa : isas) {
+        const std::string name = iteration_name(workload, isa.name, config.n);
+        const double mgups = r.value(name, threads, "MGups");
+        if (mgups <= 0) continue;
+        std::printf("iteration %s %s %llu %d %.2f %.2f %.3f %.3f %.3f\n", workload, isa.name,
+                    static_cast<unsigned long long>(config.n), threads, r.value(name, threads, "kernel"), mgups,
+                    r.value(name, threads, "share"), r.value(name, threads, "expect"),
+                    r.value(name, threads, "of_expect"));
+      }
+    }
+  }
   for (int threads : thread_counts(cores)) {
     for (std::uint64_t n : kGridEdges) {
       for (const IsaKernels& isa : isas) {
@@ -452,6 +567,11 @@ int main(int argc, char** argv) {
   const int cores = static_cast<int>(std::max(1u, platform::core_count(platform::detect_topology())));
   const PhaseSync sync(thread_counts(cores));
   g_sync = &sync;
+  std::map<int, std::unique_ptr<bench::ProgressBoard>> boards;
+  for (int threads : thread_counts(cores)) {
+    boards.emplace(threads, std::make_unique<bench::ProgressBoard>(static_cast<std::uint32_t>(threads)));
+  }
+  g_boards = &boards;
 
   std::vector<IsaKernels> isas;
   for (const IsaKernels& isa : kIsas) {
@@ -482,6 +602,16 @@ int main(int argc, char** argv) {
         const solver::EnergyTable* energy = isa.energy;
         add_rounds(energy_name(isa.name, n), [energy, n](benchmark::State& s) { energy_benchmark(s, *energy, n); },
                    threads);
+      }
+    }
+  }
+  for (const IterationConfig& config : kIterationConfigs) {
+    const std::uint64_t n = config.n;
+    for (const char* workload : kWorkloads) {
+      for (const IsaKernels& isa : isas) {
+        add_rounds(iteration_name(workload, isa.name, n),
+                   [workload, isa, n](benchmark::State& s) { iteration_benchmark(s, workload, isa, n); },
+                   config.all_cores ? cores : 1);
       }
     }
   }

@@ -59,6 +59,7 @@ echo
 "$kperf" --rows > "$tmp/kernels.txt" 2>&1
 grep '^row ' "$tmp/kernels.txt" > "$tmp/rows.txt" || true
 grep '^energy ' "$tmp/kernels.txt" > "$tmp/energy.txt" || true
+grep '^iteration ' "$tmp/kernels.txt" > "$tmp/iterations.txt" || true
 if [ ! -s "$tmp/rows.txt" ]; then
   echo "perf.sh: the kernel benchmark printed no figures:" >&2
   cat "$tmp/kernels.txt" >&2
@@ -85,6 +86,20 @@ awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %10s %6s\n", "isa", "n", "threads", "
   "$tmp/rows.txt"
 grep '^in cache' "$tmp/kernels.txt" || true
 echo
+
+if [ -s "$tmp/iterations.txt" ]; then
+  echo "whole iterations against the kernels, paired: each round times the kernels alone on one grid and"
+  echo "as many of the program's iterations (pre_step, step, verify_step, progress counters and line,"
+  echo "timer) on a real solver's grid, on every thread; share = kernels' time / iterations' time; for"
+  echo "soft_gaussian expect = kernels / (kernels + energy pass), both timed in the same round, and"
+  echo "of expect = share / expect (1.00: no cost beyond the two passes); medians over ${rounds:-the} rounds"
+  awk 'BEGIN {printf "%-5s %5s %7s  %-14s %10s %10s %6s %6s %9s\n", "isa", "n", "threads", "workload", "kernels", "iteration", "share", "expect", "of expect"}
+       {e = ($2 == "soft_gaussian") ? sprintf("%.3f", $9) : "-"
+        o = ($2 == "soft_gaussian") ? sprintf("%.3f", $10) : "-"
+        printf "%-5s %5d %7d  %-14s %10.1f %10.1f %6.3f %6s %9s\n", $3, $4, $5, $2, $6, $7, $8, e, o}' \
+    "$tmp/iterations.txt"
+  echo
+fi
 
 # ---- whole program ------------------------------------------------------------
 if [ "$all" -eq 1 ]; then
