@@ -89,10 +89,11 @@ echo
 
 if [ -s "$tmp/iterations.txt" ]; then
   echo "whole iterations against the kernels, paired: each round times the kernels alone on one grid and"
-  echo "as many of the program's iterations (pre_step, step, verify_step, progress counters and line,"
-  echo "timer) on a real solver's grid, on every thread; share = kernels' time / iterations' time; for"
-  echo "soft_gaussian expect = kernels / (kernels + energy pass), both timed in the same round, and"
-  echo "of expect = share / expect (1.00: no cost beyond the two passes); medians over ${rounds:-the} rounds"
+  echo "as many of the program's iterations (pre_step, step, verify_step, progress counters, the progress"
+  echo "line formatted but not written, timer) on a real solver's grid, on every thread; share = kernels'"
+  echo "time / iterations' time; for soft_gaussian expect = kernels / (kernels + energy pass), both timed"
+  echo "in the same round, and of expect = share / expect (1.00: no cost beyond the two passes); medians"
+  echo "over ${rounds:-the} rounds"
   awk 'BEGIN {printf "%-5s %5s %7s  %-14s %10s %10s %6s %6s %9s\n", "isa", "n", "threads", "workload", "kernels", "iteration", "share", "expect", "of expect"}
        {e = ($2 == "soft_gaussian") ? sprintf("%.3f", $9) : "-"
         o = ($2 == "soft_gaussian") ? sprintf("%.3f", $10) : "-"
