@@ -198,6 +198,19 @@ double timed_phase(std::barrier<>& sync, Phase&& phase) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Steps of a grid with `updates` updates per step that make up one round.
+std::uint64_t steps_per_round(std::uint64_t updates) {
+  return std::max<std::uint64_t>(1, (kUpdatesPerRound + updates - 1) / updates);
+}
+
+// timed_phase of `count` calls of `body` on every thread.
+template <class Body>
+double timed_repeats(std::barrier<>& sync, std::uint64_t count, Body&& body) {
+  return timed_phase(sync, [&] {
+    for (std::uint64_t i = 0; i < count; ++i) body();
+  });
+}
+
 double median(std::vector<double> values) {
   if (values.empty()) return 0.0;
   std::sort(values.begin(), values.end());
@@ -243,7 +256,7 @@ void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels,
   const solver::KernelArgs args = fields.state().kernel_args();
   std::barrier<>& sync = g_sync->of(state);
   const std::uint64_t updates = fields.updates_per_step();
-  const std::uint64_t steps = std::max<std::uint64_t>(1, (kUpdatesPerRound + updates - 1) / updates);
+  const std::uint64_t steps = steps_per_round(updates);
   const auto threads = static_cast<std::uint64_t>(state.threads());
   const bool warm_up = may_stay_cached(state, n);
   const bool first = state.thread_index() == 0;
@@ -251,9 +264,7 @@ void step_benchmark(benchmark::State& state, const solver::KernelTable& kernels,
   for (auto _ : state) {
     const double probe = timed_phase(sync, [&] { triad.pass(); });
     if (warm_up) one_step(kernels, args);
-    const double work = timed_phase(sync, [&] {
-      for (std::uint64_t s = 0; s < steps; ++s) one_step(kernels, args);
-    });
+    const double work = timed_repeats(sync, steps, [&] { one_step(kernels, args); });
     if (!first) continue;
     const double gbps = Triad::gbps(static_cast<double>(threads), probe);
     const double mgups = static_cast<double>(threads * steps * updates) / work / 1e6;
@@ -356,7 +367,7 @@ void iteration_benchmark(benchmark::State& state, const char* workload, const Is
   bench::ProgressSlot& slot = board[index];
   fmt::memory_buffer line;
   const std::uint64_t updates = fields.updates_per_step();
-  const std::uint64_t steps = std::max<std::uint64_t>(1, (kUpdatesPerRound + updates - 1) / updates);
+  const std::uint64_t steps = steps_per_round(updates);
   const std::uint64_t start_tick = platform::read_coarse_counter();
   std::uint64_t iteration = 0;
   std::string failure;
@@ -367,8 +378,10 @@ void iteration_benchmark(benchmark::State& state, const char* workload, const Is
     if (e.ok()) e = run->verify_step(iteration);
     if (e.failed() && failure.empty()) failure = e.message();
     ++iteration;
-    benchmark::DoNotOptimize(platform::read_coarse_counter() - start_tick);
-    slot.rate.store(static_cast<double>(iteration), std::memory_order_relaxed);
+    // The loop's own bookkeeping: a coarse-timer read and the rate it gives.
+    const std::uint64_t ticks = platform::read_coarse_counter() - start_tick;
+    slot.rate.store(ticks > 0 ? static_cast<double>(updates * iteration) / static_cast<double>(ticks) : 0.0,
+                    std::memory_order_relaxed);
     slot.iterations.store(iteration, std::memory_order_relaxed);
   };
   const bool energy_pass = std::string_view(workload) == "soft_gaussian";
@@ -377,27 +390,20 @@ void iteration_benchmark(benchmark::State& state, const char* workload, const Is
   const bool warm_up = may_stay_cached(state, n);
   const bool first = index == 0;
   RoundLog log;
+  const auto time_iterations = [&] {
+    if (warm_up) iterate();
+    return timed_repeats(sync, steps, iterate);
+  };
   bool whole_first = false;
   for (auto _ : state) {
     // The order of the phases alternates, so neither always runs after the other.
-    double kernel = 0.0, energy = 0.0, whole = 0.0;
-    const auto run_whole = [&] {
-      if (warm_up) iterate();
-      whole = timed_phase(sync, [&] {
-        for (std::uint64_t s = 0; s < steps; ++s) iterate();
-      });
-    };
-    if (whole_first) run_whole();
+    double whole = whole_first ? time_iterations() : 0.0;
     if (warm_up) one_step(kernels, args);
-    kernel = timed_phase(sync, [&] {
-      for (std::uint64_t s = 0; s < steps; ++s) one_step(kernels, args);
+    const double kernel = timed_repeats(sync, steps, [&] { one_step(kernels, args); });
+    const double energy = !energy_pass ? 0.0 : timed_repeats(sync, steps, [&] {
+      benchmark::DoNotOptimize(isa.energy->total_energy(args));
     });
-    if (energy_pass) {
-      energy = timed_phase(sync, [&] {
-        for (std::uint64_t s = 0; s < steps; ++s) benchmark::DoNotOptimize(isa.energy->total_energy(args));
-      });
-    }
-    if (!whole_first) run_whole();
+    if (!whole_first) whole = time_iterations();
     whole_first = !whole_first;
     if (!first) continue;
     const double total = static_cast<double>(static_cast<std::uint64_t>(state.threads()) * steps * updates);
