@@ -6,6 +6,9 @@ set -eu
 build_pkgs="cmake ninja-build g++ libfmt-dev"
 # The Windows build is cross-compiled with MinGW-w64 and tested under Wine.
 test_pkgs="$build_pkgs libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64"
+# The Debian package and its manual page: help2man makes the page, groff and col
+# render it, dpkg-shlibdeps finds the run-time dependencies, lintian and man check.
+test_pkgs="$test_pkgs help2man groff-base bsdextrautils man-db dpkg-dev lintian"
 # The fuzz step runs where clang 14 is installed; libFuzzer and clang's sanitizer
 # runtimes come in their own package.
 if command -v clang++-14 >/dev/null 2>&1; then

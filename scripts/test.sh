@@ -6,11 +6,36 @@ cd "$root"
 
 "$root/scripts/deps.sh" test
 
-if [ ! -f build/native/CMakeCache.txt ]; then
+# A tree configured before help2man and dpkg-dev were installed has no manual
+# page and no Debian package: configure it again.
+if [ ! -f build/native/CMakeCache.txt ] ||
+    grep -q -E '^ZELVO_(HELP2MAN|GROFF|COL|DPKG_SHLIBDEPS):FILEPATH=.*NOTFOUND' build/native/CMakeCache.txt; then
   cmake --preset native
 fi
 cmake --build --preset native
 ctest --preset native
+
+# The Debian package: no lintian error or warning; unpacked into a scratch folder,
+# its program prints the help the tests expect and completes a one-second run;
+# its manual page renders without a warning.
+cpack --preset native -G DEB
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
+deb=build/native/package/zelvo_${version}_amd64.deb
+lintian --fail-on error,warning "$deb"
+rm -rf build/native/deb-check
+dpkg-deb -x "$deb" build/native/deb-check
+build/native/deb-check/usr/bin/zelvo --help | diff -u tests/e2e/help.txt -
+if ! build/native/deb-check/usr/bin/zelvo -d 1 -s 64 -n 1 </dev/null >build/native/deb-check.log 2>&1; then
+  cat build/native/deb-check.log
+  echo "the packaged zelvo failed its one-second run" >&2
+  exit 1
+fi
+man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+  man --warnings -E UTF-8 -l build/native/deb-check/usr/share/man/man1/zelvo.1.gz 2>&1 >/dev/null)
+if [ -n "$man_warnings" ]; then
+  echo "$man_warnings" >&2
+  exit 1
+fi
 
 # The multi-thread tests (coordinator, barrier, short runs with 2 threads) under
 # ThreadSanitizer; any report fails the test.
