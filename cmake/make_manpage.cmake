@@ -20,7 +20,7 @@ endforeach()
 
 if(DEFINED PROGRAM)
   execute_process(COMMAND "${PROGRAM}" --help
-                  INPUT_FILE /dev/null OUTPUT_VARIABLE help RESULT_VARIABLE rc)
+                  INPUT_FILE /dev/null OUTPUT_VARIABLE help RESULT_VARIABLE rc TIMEOUT 60)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${PROGRAM} --help failed (${rc})")
   endif()
@@ -34,7 +34,8 @@ string(REPLACE "\r\n" "\n" help "${help}")
 # GNU layout, so the usage goes on one "Usage:" line (the SYNOPSIS) and the list
 # under "Options:"; the about paragraph is the help option's own sentence and goes
 # into its empty entry instead of standing alone as the DESCRIPTION.
-string(FIND "${help}" "\nOPTIONS, ARGUMENTS:\n" list_at)
+set(list_heading "\nOPTIONS, ARGUMENTS:\n")
+string(FIND "${help}" "${list_heading}" list_at)
 if(list_at EQUAL -1 OR NOT help MATCHES "^USAGE:\n  ([^\n]+)\n")
   message(FATAL_ERROR "the help has no usage line or no option list:\n${help}")
 endif()
@@ -44,7 +45,8 @@ string(REGEX REPLACE "^USAGE:\n  [^\n]+\n" "" about "${head}")
 string(STRIP "${about}" about)
 string(REPLACE "\n" " " about "${about}")
 
-math(EXPR list_at "${list_at} + 21")
+string(LENGTH "${list_heading}" heading_length)
+math(EXPR list_at "${list_at} + ${heading_length}")
 string(SUBSTRING "${help}" ${list_at} -1 rest)
 string(FIND "${rest}" "\n\n" list_end)
 if(list_end EQUAL -1)

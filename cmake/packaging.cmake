@@ -58,13 +58,12 @@ else()
     DEPENDS zelvo ${zelvo_man_depends}
     COMMENT "Generating the manual page zelvo.1 from the program's help"
     VERBATIM)
-  foreach(pair "${ZELVO_MAN_PAGE}|zelvo.1.gz" "${PROJECT_SOURCE_DIR}/packaging/changelog|changelog.gz")
-    string(REPLACE "|" ";" pair "${pair}")
-    list(GET pair 0 in)
-    list(GET pair 1 out)
+  # Debian keeps manual pages and changelogs compressed.
+  foreach(in ${ZELVO_MAN_PAGE} ${PROJECT_SOURCE_DIR}/packaging/changelog)
+    get_filename_component(name ${in} NAME)
     add_custom_command(
-      OUTPUT ${zelvo_man_dir}/${out}
-      COMMAND ${CMAKE_COMMAND} -DIN=${in} -DOUT=${zelvo_man_dir}/${out}
+      OUTPUT ${zelvo_man_dir}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -DIN=${in} -DOUT=${zelvo_man_dir}/${name}.gz
               -P ${PROJECT_SOURCE_DIR}/cmake/gzip_file.cmake
       DEPENDS ${in} ${PROJECT_SOURCE_DIR}/cmake/gzip_file.cmake
       VERBATIM)
