@@ -6,6 +6,8 @@ set -eu
 build_pkgs="cmake ninja-build g++ libfmt-dev"
 # The Windows build is cross-compiled with MinGW-w64 and tested under Wine.
 test_pkgs="$build_pkgs libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64"
+# The end-to-end cases on older processors run the native program under qemu-user.
+test_pkgs="$test_pkgs qemu-user"
 # The fuzz step runs where clang 14 is installed; libFuzzer and clang's sanitizer
 # runtimes come in their own package.
 if command -v clang++-14 >/dev/null 2>&1; then
