@@ -1,8 +1,10 @@
 #include "platform/fault_guard.h"
 
-#include <csetjmp>
+#include <signal.h>
+#include <ucontext.h>
+
 #include <atomic>
-#include <csignal>
+#include <csetjmp>
 
 namespace platform {
 namespace {
@@ -12,8 +14,15 @@ namespace {
 thread_local sigjmp_buf* t_recovery = nullptr;
 struct sigaction g_previous;
 
-void on_illegal_instruction(int signal, siginfo_t* info, void*) {
-  if (sigjmp_buf* recovery = t_recovery) siglongjmp(*recovery, 1);
+void on_illegal_instruction(int signal, siginfo_t* info, void* context) {
+  if (sigjmp_buf* recovery = t_recovery) {
+    // Leaving the handler by a jump skips the mask restore of a normal return:
+    // put back the mask the thread had when the fault came (saved with the
+    // signal), or SIGILL could stay blocked, and a blocked fault kills. The
+    // kernel blocks only SIGILL here, but a sanitizer's wrapper blocks all.
+    pthread_sigmask(SIG_SETMASK, &static_cast<const ucontext_t*>(context)->uc_sigmask, nullptr);
+    siglongjmp(*recovery, 1);
+  }
   // Not ours: hand the signal back to what was there before (normally the
   // default, which ends the process). A fault re-executes the instruction on
   // return; a signal sent by someone must be raised again.
@@ -24,10 +33,7 @@ void on_illegal_instruction(int signal, siginfo_t* info, void*) {
 bool install_handler() {
   struct sigaction action = {};
   action.sa_sigaction = on_illegal_instruction;
-  // SA_NODEFER keeps SIGILL unblocked while the handler runs, so jumping out of
-  // it without restoring the signal mask (sigsetjmp with savemask 0, no system
-  // call) leaves the next fault deliverable; a blocked SIGILL would kill.
-  action.sa_flags = SA_SIGINFO | SA_NODEFER;
+  action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
   return sigaction(SIGILL, &action, &g_previous) == 0;
 }
@@ -52,6 +58,7 @@ bool run_catching_illegal_instruction(void (*body)(void*), void* context) {
   }
   RestoreOuter restore{t_recovery};
   sigjmp_buf recovery;
+  // No mask saved (a system call per guard); the handler restores it instead.
   if (sigsetjmp(recovery, 0) != 0) return false;
   t_recovery = &recovery;
   std::atomic_signal_fence(std::memory_order_seq_cst);
