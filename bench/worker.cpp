@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bench/progress_line.h"
+#include "platform/fault_guard.h"
 
 namespace bench {
 namespace {
@@ -35,6 +36,17 @@ class Worker {
     c_.console.flush_out();
   }
   bool timed_loop();
+  // Solver calls run the chosen instruction set's code, which the check before
+  // the run only warns about: a processor that lacks it fails this worker in
+  // order instead of killing the process. False when that happened (reported,
+  // stop requested); otherwise `e` holds the call's answer.
+  template <class Call>
+  bool guarded(platform::OptError& e, Call call, std::string_view before = {}) {
+    if (platform::run_catching_illegal_instruction([&] { e = call(); })) return true;
+    fail(fmt::format("{}illegal instruction in thread {}: this processor cannot run the {} kernels\n", before,
+                     c_.index, c_.params.isa));
+    return false;
+  }
 
   const WorkerContext& c_;
   std::stop_token stop_;
@@ -56,9 +68,15 @@ bool Worker::timed_loop() {
       std::lock_guard lock(c_.output_mutex);
       print_progress(elapsed_ms / 1000, false);
     }
-    platform::OptError e = solver_->pre_step(iterations_);
-    if (e.ok()) e = solver_->step();
-    if (e.ok()) e = solver_->verify_step(iterations_);
+    platform::OptError e;
+    const auto iteration = [&] {
+      platform::OptError r = solver_->pre_step(iterations_);
+      if (r.ok()) r = solver_->step();
+      if (r.ok()) r = solver_->verify_step(iterations_);
+      return r;
+    };
+    // The line break ends worker 0's progress line, as the workloads' own messages do.
+    if (!guarded(e, iteration, "\n")) return false;
     if (e.failed()) {
       fail(e.message() + "\n");
       return false;
@@ -97,7 +115,12 @@ void Worker::run() {
     return;
   }
   const solver::FieldParams field{p.large_pages, p.size, 0.01};
-  if (platform::OptError e = solver_->allocate(field); e.failed()) {
+  platform::OptError e;
+  if (!guarded(e, [&] { return solver_->allocate(field); })) {
+    (void)c_.phase_barrier.arrive_and_wait();
+    return;
+  }
+  if (e.failed()) {
     fail(field_allocation_failure(c_.index, e.message()));
     (void)c_.phase_barrier.arrive_and_wait();
     return;
@@ -105,7 +128,11 @@ void Worker::run() {
   if (c_.phase_barrier.arrive_and_wait()) return;  // phase 1
 
   say("initalizing fields...");
-  if (platform::OptError e = solver_->initialize(); e.failed()) {
+  if (!guarded(e, [&] { return solver_->initialize(); })) {
+    (void)c_.phase_barrier.arrive_and_wait();
+    return;
+  }
+  if (e.failed()) {
     fail(fmt::format("failed to initalize field in thread {}\n{}\n", c_.index, e.message()));
     (void)c_.phase_barrier.arrive_and_wait();
     return;
@@ -133,7 +160,8 @@ void Worker::run() {
     }
     say("validating result..");
   }
-  if (platform::OptError e = solver_->verify_final(iterations_); e.failed()) {
+  if (!guarded(e, [&] { return solver_->verify_final(iterations_); })) return;
+  if (e.failed()) {
     fail(e.message() + "\n");
     return;
   }

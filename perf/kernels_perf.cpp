@@ -30,6 +30,7 @@
 
 #include "bench/progress_board.h"
 #include "bench/progress_line.h"
+#include "platform/fault_guard.h"
 #include "platform/fp_control.h"
 #include "platform/memory.h"
 #include "platform/timer.h"
@@ -419,6 +420,22 @@ void iteration_benchmark(benchmark::State& state, const char* workload, const Is
   if (!failure.empty()) state.SkipWithError(("validation failed: " + failure).c_str());
 }
 
+// The worker wraps each iteration in an illegal-instruction guard: the cost of
+// one guarded call next to the same call made plainly (compare with the
+// iteration rows, whose time per iteration is the figure it adds to).
+void call_benchmark(benchmark::State& state, bool guarded) {
+  std::uint64_t calls = 0;
+  void (*volatile body)(std::uint64_t&) = [](std::uint64_t& c) { benchmark::DoNotOptimize(++c); };
+  for (auto _ : state) {
+    if (!guarded) {
+      body(calls);
+    } else if (!platform::run_catching_illegal_instruction([&] { body(calls); })) {
+      state.SkipWithError("illegal instruction");
+      break;
+    }
+  }
+}
+
 // Keeps the console output and remembers each benchmark's counters for the
 // summary: the median over the repetitions when there are several (the machine
 // may be shared), else the single run.
@@ -628,6 +645,14 @@ int main(int argc, char** argv) {
                                  [kernels](benchmark::State& s) { in_cache_benchmark(s, *kernels, kInCacheEdge); })
         ->Unit(benchmark::kMicrosecond)
         ->UseRealTime()
+        ->Repetitions(3)
+        ->DisplayAggregatesOnly(true);
+  }
+
+  for (const bool guarded : {false, true}) {
+    benchmark::RegisterBenchmark(guarded ? "call/guarded" : "call/plain",
+                                 [guarded](benchmark::State& s) { call_benchmark(s, guarded); })
+        ->Unit(benchmark::kNanosecond)
         ->Repetitions(3)
         ->DisplayAggregatesOnly(true);
   }

@@ -1,4 +1,5 @@
 #include "bench/coordinator.h"
+#include "bench/report.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,12 @@ struct Script {
   std::int64_t fail_verify_in = -1;
   std::uint64_t fail_verify_at = 0;
   std::int64_t fail_final_in = -1;
+  // Workers that execute an illegal instruction (ud2) there; kEveryone: all.
+  std::int64_t trap_allocate_in = -1;
+  std::int64_t trap_initialize_in = -1;
+  std::int64_t trap_step_in = -1;
+  std::uint64_t trap_step_at = 0;
+  std::int64_t trap_final_in = -1;
   bool no_solver = false;
   std::uint32_t refuse_thread = 0;  // 0: every thread starts
   bool compliant = true;
@@ -25,6 +32,7 @@ struct Script {
   std::uint64_t coarse_base = 0;
   std::uint64_t capacity = UINT64_MAX;
 };
+constexpr std::int64_t kEveryone = -2;
 Script script;
 std::atomic<int> solvers_made{0};
 std::atomic<std::int64_t> fast_clock{0};
@@ -34,25 +42,29 @@ class FakeSolver final : public solver::Solver {
  public:
   using Solver::Solver;
   OptError allocate(const solver::FieldParams&) override {
+    if (mine(script.trap_allocate_in)) __builtin_trap();
     return mine(script.fail_allocate_in) ? OptError::fail("field allocation failed") : OptError{};
   }
   OptError initialize() override {
+    if (mine(script.trap_initialize_in)) __builtin_trap();
     return mine(script.fail_initialize_in) ? OptError::fail("bad start") : OptError{};
   }
   OptError pre_step(std::uint64_t) override { return {}; }
   OptError step() override { return {}; }
   OptError verify_step(std::uint64_t i) override {
+    if (mine(script.trap_step_in) && i == script.trap_step_at) __builtin_trap();
     if (mine(script.fail_verify_in) && i == script.fail_verify_at)
       return OptError::fail("\nenergy drifted in thread " + std::to_string(thread_index()));
     return {};
   }
   OptError verify_final(std::uint64_t) override {
+    if (mine(script.trap_final_in)) __builtin_trap();
     return mine(script.fail_final_in) ? OptError::fail("final check failed") : OptError{};
   }
   std::uint64_t updates_per_step() const override { return 1000; }
 
  private:
-  bool mine(std::int64_t who) const { return who == static_cast<std::int64_t>(thread_index()); }
+  bool mine(std::int64_t who) const { return who == kEveryone || who == static_cast<std::int64_t>(thread_index()); }
 };
 
 RunHooks fake_hooks() {
@@ -194,6 +206,65 @@ TEST_F(CoordinatorTest, FailuresInLaterPhasesAreReportedAndStopTheRun) {
   FakeRun none(1);
   EXPECT_TRUE(none.go().stopped);
   EXPECT_EQ(none.console.err_text, "could not initalize workload standing_wave in thread 0\n");
+}
+
+TEST_F(CoordinatorTest, IllegalInstructionFailsItsWorkerInOrder) {
+  const auto message = [](int thread, std::string text = "") {
+    text += "illegal instruction in thread " + std::to_string(thread) + ": this processor cannot run the avx2 kernels\n";
+    return text;
+  };
+  // Two workers, so a faulting one that skipped its barrier arrival would hang the other.
+  script.trap_allocate_in = 1;
+  FakeRun allocate(2);
+  bench::RunResult r = allocate.go();
+  EXPECT_TRUE(r.stopped);
+  EXPECT_TRUE(r.results.empty());
+  EXPECT_EQ(allocate.console.err_text, message(1));
+  EXPECT_EQ(allocate.console.out_text.find("initalizing fields..."), std::string::npos);
+  // The report turns it into the invalid verdict.
+  bench::CapturedConsole report;
+  EXPECT_FALSE(bench::report_results(r, report, "Fake CPU").valid);
+  EXPECT_NE(report.err_text.find("  invalid result \n"), std::string::npos);
+
+  script = Script{};
+  script.trap_initialize_in = 0;
+  FakeRun initialize(2);
+  EXPECT_TRUE(initialize.go().stopped);
+  EXPECT_EQ(initialize.console.err_text, message(0));
+  EXPECT_NE(initialize.console.out_text.find("initalizing fields...\n"), std::string::npos);
+  EXPECT_EQ(initialize.console.out_text.find("starting bench.."), std::string::npos);
+
+  // In the timed loop the message first ends worker 0's progress line.
+  script = Script{};
+  script.trap_step_in = 1;
+  script.trap_step_at = 1;
+  FakeRun step(2);
+  r = step.go();
+  EXPECT_TRUE(r.stopped);
+  EXPECT_EQ(step.console.err_text, message(1, "\n"));
+  for (const auto& t : r.results) EXPECT_NE(t.thread, 1u);
+
+  // Both workers at once: each reports its own fault.
+  script = Script{};
+  script.trap_step_in = kEveryone;
+  FakeRun both(2);
+  r = both.go();
+  EXPECT_TRUE(r.results.empty());
+  EXPECT_TRUE(both.console.err_text == message(1, message(0, "\n") + "\n") ||
+              both.console.err_text == message(0, message(1, "\n") + "\n"))
+      << both.console.err_text;
+
+  script = Script{};
+  script.trap_final_in = 0;
+  FakeRun final_check(1);
+  EXPECT_TRUE(final_check.go().results.empty());
+  EXPECT_EQ(final_check.console.err_text, message(0));
+
+  // The guards leave nothing behind: the next run is an ordinary one.
+  script = Script{};
+  FakeRun after(2);
+  EXPECT_EQ(after.go().results.size(), 2u);
+  EXPECT_EQ(after.console.err_text, "");
 }
 
 TEST_F(CoordinatorTest, RefusedThreadEndsTheRunInOrder) {

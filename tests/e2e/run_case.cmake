@@ -2,7 +2,8 @@
 # Usage: cmake -DZELVO_BIN=... [-D...] -P run_case.cmake
 #   ZELVO_BIN      the program
 #   EMULATOR       command to run it through (cross builds), list items joined by "^^"
-#   ARGS           its arguments, joined by "^^" (empty arguments cannot be passed)
+#   ARGS           its arguments, joined by "^^" (empty arguments cannot be passed);
+#                  the expectations below carry their ";" as "^^" too
 #   STDIN_FILE     file given as standard input
 #   EXPECTED_EXIT  the exit code
 #   STDOUT_FILE | STDOUT_REGEX | STDOUT_TEXT   expected output; none: must be empty
@@ -21,6 +22,11 @@ endforeach()
 
 string(REPLACE "^^" ";" emulator "${EMULATOR}")
 string(REPLACE "^^" ";" args "${ARGS}")
+foreach(key STDOUT_REGEX STDOUT_TEXT STDOUT_NOT_REGEX STDERR_TEXT STDERR_REGEX)
+  if(DEFINED ${key})
+    string(REPLACE "^^" ";" ${key} "${${key}}")
+  endif()
+endforeach()
 
 execute_process(
   COMMAND ${emulator} "${ZELVO_BIN}" ${args}
