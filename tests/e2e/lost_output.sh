@@ -23,6 +23,11 @@ check() {
   rc=$?
   last=$(tr -d '\r' <"$tmp/err" | tail -n 1)
   count=$(tr -d '\r' <"$tmp/err" | grep -c "write error on standard output")
+  # Under Wine a write to the full device fails without a reason the C
+  # runtime passes on: the line then ends after "output".
+  if [ -n "$runner" ] && [ "$last" = "zelvo: write error on standard output" ]; then
+    last=$expected
+  fi
   if [ "$rc" -ne 1 ] || [ "$last" != "$expected" ] || [ "$count" -ne 1 ]; then
     echo "FAIL: zelvo $* >$redirect: exit $rc, standard error:" >&2
     cat "$tmp/err" >&2
