@@ -201,4 +201,5 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
   result.stopped = shared->stop_source.stop_requested();
   return result;
 }
+
 }  // namespace bench

@@ -1,4 +1,4 @@
-// Cursor movement on the running system's console or terminal.
+// Standard output's failures and cursor movement on the running system's console or terminal.
 
 #include <atomic>
 #include <cerrno>
