@@ -1,10 +1,13 @@
 #include "app/entry.h"
 
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <optional>
 
 #include <fmt/format.h>
+
+#include "platform/console.h"
 
 namespace app {
 
@@ -61,9 +64,25 @@ platform::OptError check_benchmark_guards(std::uint64_t size) {
 }
 
 void write_error_line(std::string_view text) {
-  std::fflush(stdout);
+  (void)platform::flush_standard_output();
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fputc('\n', stderr);
+}
+
+std::string output_failure_line(std::string_view reason) {
+  std::string line = "zelvo: write error on standard output";
+  if (!reason.empty()) {
+    line += ": ";
+    line += reason;
+  }
+  return line;
+}
+
+int finish_standard_output(int exit_code) {
+  if (platform::flush_standard_output()) return exit_code;
+  const int error_number = platform::standard_output_error();
+  write_error_line(output_failure_line(error_number != 0 ? std::strerror(error_number) : ""));
+  return 1;
 }
 
 }  // namespace app

@@ -52,4 +52,13 @@ platform::OptError check_benchmark_guards(std::uint64_t size);
 /// Flushes standard output, then writes `text` and a line break to standard error.
 void write_error_line(std::string_view text);
 
+/// The line that says normal output was lost: "zelvo: write error on standard
+/// output", followed by ": " and `reason` when there is one.
+std::string output_failure_line(std::string_view reason);
+
+/// Flushes standard output and checks that all of it was written. If not, the
+/// process must not report success: writes `output_failure_line` (with the
+/// system's reason) to standard error and returns 1; otherwise `exit_code`.
+int finish_standard_output(int exit_code);
+
 }  // namespace app

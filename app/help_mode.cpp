@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "cli/help_writer.h"
+#include "platform/console.h"
 #include "platform/format.h"
 #include "solver/field_memory.h"
 
@@ -22,7 +23,9 @@ void write_help_mode(std::ostream& out, const cli::CommandLine& command_line,
 
 void run_help_mode(const cli::CommandLine& command_line, std::span<const std::uint64_t> sizes) {
   write_help_mode(std::cout, command_line, sizes);
-  std::cout.flush();
+  // std::cout writes straight through to the C stream (synchronised with
+  // stdio), so flushing that stream flushes the text.
+  (void)platform::flush_standard_output();
 }
 
 }  // namespace app

@@ -1,4 +1,6 @@
 // Process entry: parse, validate, run exactly one mode, map it to the exit code.
+#include <exception>
+
 #include "app/entry.h"
 #include "app/help_mode.h"
 #include "app/modes.h"
@@ -7,9 +9,12 @@
 #include "app/topology_dump.h"
 #include "cli/tokens.h"
 #include "platform/animation.h"
+#include "platform/console.h"
 #include "platform/topology.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int run_mode(int argc, char** argv) {
   app::Invocation invocation;
   // Detected at most once, and only by a mode that needs the tree.
   platform::TopologyCache topology;
@@ -42,4 +47,21 @@ int main(int argc, char** argv) {
     return 1;
   }
   return app::run_benchmark_mode(invocation.options(), topology);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::reserve_standard_streams();
+  int exit_code = 1;
+  // Errors are values below this point; whatever still escapes (memory the
+  // system would not give) ends the process in one line, not in an abort.
+  try {
+    exit_code = run_mode(argc, argv);
+  } catch (const std::exception& e) {
+    app::write_error_line(std::string("zelvo: stopped by an unexpected error: ") + e.what());
+  } catch (...) {
+    app::write_error_line("zelvo: stopped by an unexpected error");
+  }
+  return app::finish_standard_output(exit_code);
 }

@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/console.h"
 #include "platform/format.h"
 
 namespace app {
@@ -64,7 +65,7 @@ void run_timer_dump() {
   const platform::CpuInfo cpu = platform::identify_cpu();
   const std::string text = timer_dump_text(fast, coarse, tsc, cpu, platform::is_hwbot_compliant(fast));
   std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  (void)platform::flush_standard_output();
 }
 
 }  // namespace app

@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/console.h"
+
 namespace app {
 
 void run_topology_dump(platform::TopologyCache& cache) {
   const std::string text = platform::print_topology(cache.get_topology());
   std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  (void)platform::flush_standard_output();
 }
 
 }  // namespace app

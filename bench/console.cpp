@@ -2,15 +2,17 @@
 
 #include <cstdio>
 
+#include "platform/console.h"
+
 namespace bench {
 namespace {
 
 class StandardConsole final : public Console {
  public:
   void out(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stdout); }
-  void flush_out() override { std::fflush(stdout); }
+  void flush_out() override { (void)platform::flush_standard_output(); }
   void err(std::string_view text) override {
-    std::fflush(stdout);
+    (void)platform::flush_standard_output();
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
   }

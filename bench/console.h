@@ -22,15 +22,23 @@ class Console {
 /// The process's standard output and standard error.
 Console& standard_console();
 
-/// Collects both streams in memory, for tests.
+/// Collects both streams in memory, for tests; `merged_text` holds both in
+/// write order, as one file given both streams would.
 class CapturedConsole final : public Console {
  public:
-  void out(std::string_view text) override { out_text.append(text); }
+  void out(std::string_view text) override {
+    out_text.append(text);
+    merged_text.append(text);
+  }
   void flush_out() override { ++flushes; }
-  void err(std::string_view text) override { err_text.append(text); }
+  void err(std::string_view text) override {
+    err_text.append(text);
+    merged_text.append(text);
+  }
 
   std::string out_text;
   std::string err_text;
+  std::string merged_text;
   int flushes = 0;
 };
 

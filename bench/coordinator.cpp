@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
-#include <system_error>
+#include <exception>
+#include <memory>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -16,6 +18,12 @@
 
 namespace bench {
 namespace {
+
+// What the run keeps per worker besides its fields: a progress slot, a thread
+// handle and a result.
+constexpr std::uint64_t kRecordBytesPerThread = sizeof(ProgressSlot) + sizeof(std::thread) + sizeof(ThreadResult);
+// Records this small come out of the memory kept back from the fields.
+constexpr std::uint64_t kRecordBytesWithinMargin = std::uint64_t{64} << 20;
 
 std::string freq(std::int64_t hz) {
   return platform::format_si(hz < 0 ? 0 : static_cast<std::uint64_t>(hz), "Hz");
@@ -51,13 +59,12 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
   result.thread_count = c;
   result.workload = std::string(params.workload);
   result.isa = std::string(params.isa);
-  SharedRunState shared(c);
 
+  // No worker exists before the threads are started, so the header needs no lock.
   console.out(hooks.cpu_brand_string() + "\n");
   console.out(hooks.cpu_feature_list() + "\n");
 
   if (platform::OptError m = hooks.check_isa_support(params.isa); m.failed()) {
-    std::lock_guard lock(shared.output_mutex);
     print_warning_box(console);
     console.err(m.message());
     if (params.strict_isa_check) {
@@ -71,10 +78,6 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
   const std::uint64_t per_thread = solver::field_memory_per_thread(params.size);
   console.out(platform::format_bytes(per_thread) + " per thread\n");
   console.out(platform::format_bytes(std::uint64_t{c} * per_thread) + " total\n");
-
-  std::vector<std::thread> threads;
-  threads.reserve(c > 0 ? c - 1 : 0);
-  result.results.reserve(c);
 
   const platform::TimerInfo fast = hooks.query_fast_timer();
   const platform::TimerInfo coarse = hooks.query_coarse_timer();
@@ -117,25 +120,46 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
 
   // Every worker holds its fields until the end, so when they cannot all fit
   // the worker past the limit fails anyway: fail it now, before thousands of
-  // threads zero-fill memory that must be given back.
+  // threads zero-fill memory that must be given back. The output reads as
+  // that worker's own failure would.
+  const std::uint64_t capacity = hooks.aligned_capacity();
   if (!params.large_pages && per_thread != 0) {
-    const std::uint64_t fitting = hooks.aligned_capacity() / per_thread;
+    const std::uint64_t fitting = capacity / per_thread;
     if (fitting < c) {
-      std::lock_guard lock(shared.output_mutex);
-      console.err(field_allocation_failure(fitting, solver::kFieldAllocationFailed));
-      shared.stop_source.request_stop();
+      console.out(allocating_fields_line(false));
+      console.out("\n");
+      console.err(field_allocation_failure(static_cast<std::uint32_t>(fitting), solver::kFieldAllocationFailed));
+      result.stopped = true;
+      return result;
     }
+  }
+
+  // A count far beyond the machine may not even get its records: they are
+  // zero-filled at once, so where the system over-commits, records beyond the
+  // small share the capacity's margin leaves the process are checked against
+  // the capacity as the fields are; elsewhere the allocation itself refuses.
+  std::unique_ptr<SharedRunState> shared;
+  std::vector<std::thread> threads;
+  try {
+    const std::uint64_t records = std::uint64_t{c} * kRecordBytesPerThread;
+    if (records > kRecordBytesWithinMargin && records > capacity) throw std::bad_alloc();
+    shared = std::make_unique<SharedRunState>(c);
+    threads.reserve(c > 0 ? c - 1 : 0);
+    result.results.reserve(c);
+  } catch (const std::exception&) {
+    console.err(fmt::format("not enough memory for the records of {} worker threads; aborting\n", c));
+    return result;
   }
 
   auto context = [&](std::uint32_t index) {
     return WorkerContext{index,
                          params,
                          result,
-                         shared.output_mutex,
-                         shared.results_mutex,
-                         shared.phase_barrier,
-                         shared.stop_source,
-                         shared.progress,
+                         shared->output_mutex,
+                         shared->results_mutex,
+                         shared->phase_barrier,
+                         shared->stop_source,
+                         shared->progress,
                          fast,
                          coarse,
                          index == 0,
@@ -143,38 +167,38 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
                          hooks};
   };
 
+  std::string refusal;
   for (std::uint32_t i = 1; i < c; ++i) {
     // A worker has failed already: starting the rest only costs time.
-    if (shared.stop_source.stop_requested()) {
-      for (std::uint32_t j = i; j < c; ++j) shared.phase_barrier.arrive_and_drop();
+    if (shared->stop_source.stop_requested()) {
+      for (std::uint32_t j = i; j < c; ++j) shared->phase_barrier.arrive_and_drop();
       break;
     }
-    std::string refusal;
+    std::string reason;
     if (!hooks.may_start_thread(i)) {
-      refusal = "the system refused";
+      reason = "the system refused";
     } else {
       try {
         threads.emplace_back(worker_main, context(i));
         continue;
-      } catch (const std::system_error& e) {
-        refusal = e.what();
+      } catch (const std::exception& e) {
+        reason = e.what();
       }
     }
     // Orderly retreat: stop everyone, and drop the workers that never started
     // from the barrier so the started ones (and worker 0) never wait for them.
-    {
-      std::lock_guard lock(shared.output_mutex);
-      console.err(fmt::format("could not start worker thread {} of {}: {}\n", i, c, refusal));
-      shared.stop_source.request_stop();
-    }
-    for (std::uint32_t j = i; j < c; ++j) shared.phase_barrier.arrive_and_drop();
+    refusal = fmt::format("could not start worker thread {} of {}: {}\n", i, c, reason);
+    shared->stop_source.request_stop();
+    for (std::uint32_t j = i; j < c; ++j) shared->phase_barrier.arrive_and_drop();
     break;
   }
 
   worker_main(context(0));
   for (std::thread& t : threads) t.join();
+  // Told after worker 0's first line, as a worker's own failure would be.
+  if (!refusal.empty()) console.err(refusal);
 
-  result.stopped = shared.stop_source.stop_requested();
+  result.stopped = shared->stop_source.stop_requested();
   return result;
 }
 

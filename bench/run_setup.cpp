@@ -13,8 +13,8 @@ RunOutcome run_benchmark(RunOptions options, platform::TopologyCache& topology) 
   plan.thread_count = options.numthreads;
   if (plan.thread_count == 0) {
     plan.thread_count =
-        choose_thread_count(0, platform::core_count(topology.get_topology()),
-                            platform::available_physical_memory(), solver::field_memory_per_thread(options.size));
+        choose_thread_count(0, platform::core_count(topology.get_topology()), platform::field_memory_budget(),
+                            solver::field_memory_per_thread(options.size));
   }
 
   const platform::ThreadingMode mode = platform::threading_mode_from_name(options.threading);

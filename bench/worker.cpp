@@ -100,7 +100,7 @@ void Worker::run() {
   const BenchParams& p = c_.params;
   platform::pin_current_thread(p.plan.placement, c_.index);
 
-  say(p.large_pages ? "allocating fields.... (large pages)" : "allocating fields.... ");
+  say(allocating_fields_line(p.large_pages));
   const std::int64_t init_start = c_.hooks.read_fast_counter();
 
   // A run that is failing already spares the memory and the zero-fill.
@@ -176,6 +176,10 @@ void Worker::run() {
 }
 
 }  // namespace
+
+std::string_view allocating_fields_line(bool large_pages) {
+  return large_pages ? "allocating fields.... (large pages)" : "allocating fields.... ";
+}
 
 std::string field_allocation_failure(std::uint32_t thread_index, std::string_view reason) {
   return fmt::format("field allocation failed in thread {}\n{}\n", thread_index, reason);

@@ -12,6 +12,9 @@ namespace bench {
 /// the allocation's own message; ends in a line break.
 std::string field_allocation_failure(std::uint32_t thread_index, std::string_view reason);
 
+/// Worker 0's first phase line, without its line break.
+std::string_view allocating_fields_line(bool large_pages);
+
 /// One worker from pinning to its appended result. Any failure is printed,
 /// requests a stop and ends the worker without a result.
 void worker_main(WorkerContext context);

@@ -15,7 +15,7 @@ class StdoutConsole final : public AnimationConsole {
 
   void write(std::string_view text) override {
     std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    (void)flush_standard_output();
   }
   void pause(std::chrono::milliseconds duration) override { pause_(duration); }
   void cursor_up(std::uint32_t lines) override { platform::cursor_up(lines); }

@@ -7,6 +7,9 @@
 
 namespace platform::os {
 
+/// Puts a read-only handle on each standard descriptor that is closed (where
+/// descriptors are reused lowest-first); does nothing where that cannot happen.
+void reserve_standard_descriptors();
 /// Tries to make standard output understand terminal sequences; true when it does.
 bool enable_terminal_sequences();
 /// The console cursor row of standard output; empty when it is no console.

@@ -11,11 +11,19 @@ std::uint64_t round_to_large_pages(std::uint64_t size_bytes, std::uint64_t minim
 }
 
 std::uint64_t GrantLedger::usable(std::uint64_t available) {
-  // Other processes keep allocating after the first grant, and the estimate
-  // counts caches that may not be reclaimable fast enough: keep an eighth.
+  // Other processes keep allocating after the first grant, and the kernel maps
+  // the granted blocks with page tables of its own (8 bytes per 4 KiB page, a
+  // fifth of a percent). A fiftieth of the memory covers that ten times over
+  // without keeping back much on a large machine; the floor covers the rest of
+  // the process and the system's needs meanwhile on a small one.
   constexpr std::uint64_t kMinimumMargin = std::uint64_t{256} << 20;
-  const std::uint64_t margin = available / 8 > kMinimumMargin ? available / 8 : kMinimumMargin;
+  const std::uint64_t share = available / 50;
+  const std::uint64_t margin = share > kMinimumMargin ? share : kMinimumMargin;
   return available > margin ? available - margin : 0;
+}
+
+std::uint64_t field_memory_budget(std::uint64_t capacity, std::uint64_t available) {
+  return capacity != UINT64_MAX ? capacity : available;
 }
 
 void GrantLedger::read_limit(std::uint64_t (*read_available)()) {

@@ -30,6 +30,14 @@ std::uint64_t available_physical_memory();
 /// run whose fields cannot all fit fail before any of them is zero-filled.
 std::uint64_t aligned_capacity();
 
+/// The memory a run plans its fields in: `capacity` (what `aligned_capacity`
+/// says aligned blocks may hold) where the process keeps that count itself,
+/// else `available` (the available physical memory). 0 when unknown.
+std::uint64_t field_memory_budget(std::uint64_t capacity, std::uint64_t available);
+/// `field_memory_budget` of the running system. The automatic thread count
+/// uses it, so it never chooses more workers than the allocations admit.
+std::uint64_t field_memory_budget();
+
 /// `size_bytes` rounded up to a multiple of `minimum`; 0 when `minimum` is 0
 /// or the rounded size does not fit in 64 bits.
 std::uint64_t round_to_large_pages(std::uint64_t size_bytes, std::uint64_t minimum);

@@ -4,6 +4,10 @@
 
 namespace platform::os {
 
+// The C runtime keeps its standard descriptors apart from the files the
+// program opens, and the program opens none through it: nothing to hold.
+void reserve_standard_descriptors() {}
+
 bool enable_terminal_sequences() {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (out == INVALID_HANDLE_VALUE) return false;

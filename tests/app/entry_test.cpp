@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -111,6 +113,14 @@ TEST(EntryTest, BenchmarkGuards) {
             "grid size 18446744073709551615 would overflow memory calculation");
   EXPECT_EQ(app::check_benchmark_guards(UINT64_MAX - 2).message(),
             "grid size 18446744073709551613 would overflow memory calculation");
+}
+
+TEST(EntryTest, LostOutputLine) {
+  // The same line on both systems: their C libraries name the full device alike.
+  EXPECT_EQ(app::output_failure_line(std::strerror(ENOSPC)),
+            "zelvo: write error on standard output: No space left on device");
+  // Without a known reason the line ends after "output".
+  EXPECT_EQ(app::output_failure_line(""), "zelvo: write error on standard output");
 }
 
 }  // namespace

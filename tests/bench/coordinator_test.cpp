@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bench/report.h"
+
 #include <atomic>
 #include <string>
 
@@ -168,7 +170,23 @@ TEST_F(CoordinatorTest, FieldsThatCannotAllFitFailBeforeAnyWorkerAllocates) {
   EXPECT_TRUE(r.results.empty());
   EXPECT_EQ(solvers_made.load(), 0);
   EXPECT_EQ(short_of_one.console.err_text, "field allocation failed in thread 3\nfield allocation failed\n");
-  EXPECT_NE(short_of_one.console.out_text.find("allocating fields.... \n"), std::string::npos);
+  // Both streams in one file read like a run whose worker 3 failed to allocate.
+  EXPECT_TRUE(bench::report_results(r, short_of_one.console, "Fake CPU").valid == false);
+  const std::string& merged = short_of_one.console.merged_text;
+  const std::string tail =
+      "Coarse Timer Frequency: 64 Hz\nallocating fields.... \n"
+      "field allocation failed in thread 3\nfield allocation failed\n"
+      "==================\n  invalid result \n==================\n";
+  ASSERT_GE(merged.size(), tail.size());
+  EXPECT_EQ(merged.substr(merged.size() - tail.size()), tail) << merged;
+
+  // A count no machine holds is refused at once, before its records are built.
+  script.capacity = 1000 * kPerThread;
+  FakeRun absurd(4000000000u);
+  const bench::RunResult huge = absurd.go();
+  EXPECT_TRUE(huge.stopped);
+  EXPECT_EQ(huge.results.capacity(), 0u);
+  EXPECT_EQ(absurd.console.err_text, "field allocation failed in thread 1000\nfield allocation failed\n");
 
   // Exactly enough runs; large pages come from their own reserved pool.
   script.capacity = 4 * kPerThread;
@@ -178,6 +196,20 @@ TEST_F(CoordinatorTest, FieldsThatCannotAllFitFailBeforeAnyWorkerAllocates) {
   FakeRun large(2);
   large.large_pages = true;
   EXPECT_EQ(large.go().results.size(), 2u);
+}
+
+TEST_F(CoordinatorTest, RecordsBeyondMemoryAbortBeforeAnyWorker) {
+  // Large-page fields are not counted, but the per-thread records of four
+  // billion workers (half a terabyte of progress slots) cannot be had.
+  script.capacity = std::uint64_t{1} << 30;
+  FakeRun absurd(4000000000u);
+  absurd.large_pages = true;
+  const bench::RunResult r = absurd.go();
+  EXPECT_FALSE(r.stopped);
+  EXPECT_TRUE(r.results.empty());
+  EXPECT_EQ(solvers_made.load(), 0);
+  EXPECT_EQ(absurd.console.err_text, "not enough memory for the records of 4000000000 worker threads; aborting\n");
+  EXPECT_EQ(absurd.console.out_text.find("allocating fields"), std::string::npos);
 }
 
 TEST_F(CoordinatorTest, FailuresInLaterPhasesAreReportedAndStopTheRun) {
@@ -273,7 +305,11 @@ TEST_F(CoordinatorTest, RefusedThreadEndsTheRunInOrder) {
   const bench::RunResult r = run.go();
   EXPECT_TRUE(r.stopped);
   EXPECT_TRUE(r.results.empty());
-  EXPECT_NE(run.console.err_text.find("could not start worker thread 2 of 4"), std::string::npos);
+  EXPECT_EQ(run.console.err_text, "could not start worker thread 2 of 4: the system refused\n");
+  // Told after worker 0's first line, as a worker's own failure would be.
+  EXPECT_NE(run.console.merged_text.find("allocating fields.... \ncould not start worker thread 2 of 4"),
+            std::string::npos)
+      << run.console.merged_text;
   // Worker 0 starts after the stop and spares its fields; worker 1 may have
   // made its solver before the refusal.
   EXPECT_LE(solvers_made.load(), 1);

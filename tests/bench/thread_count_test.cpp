@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "platform/meminfo.h"
+#include "platform/memory.h"
 #include "solver/field_memory.h"
 
 namespace {
@@ -23,6 +27,73 @@ TEST(ThreadCountTest, AutomaticCountFollowsCoresAndMemory) {
   EXPECT_EQ(choose_thread_count(0, 0, 64 * kGiB, field_memory_per_thread(64)), 1u);
   // A fit count beyond 32 bits saturates instead of wrapping to a small number.
   EXPECT_EQ(choose_thread_count(0, 6, (1ull << 32) * 10, 1), 6u);
+}
+
+// The /proc/meminfo text the fake reader serves, as the Linux backend reads it.
+std::string meminfo_fixture;
+std::uint64_t fixture_available() { return platform::meminfo_bytes(meminfo_fixture, "MemAvailable"); }
+void set_available(std::uint64_t bytes) {
+  meminfo_fixture = "MemTotal:       " + std::to_string(bytes / 1024 * 2) + " kB\nMemFree:          123456 kB\n" +
+                    "MemAvailable:   " + std::to_string(bytes / 1024) + " kB\nHugepagesize:       2048 kB\n";
+}
+
+// The automatic count plans with the figure the allocation ledger then grants,
+// composed as the running system composes them.
+std::uint32_t automatic_count(platform::GrantLedger& ledger, std::uint32_t cores, std::uint64_t per_thread) {
+  const std::uint64_t budget = platform::field_memory_budget(ledger.capacity(&fixture_available), fixture_available());
+  return bench::choose_thread_count(0, cores, budget, per_thread);
+}
+
+TEST(ThreadCountTest, AutomaticCountIsAlwaysGrantedByTheMemoryCheck) {
+  using solver::field_memory_per_thread;
+  struct Case {
+    std::uint64_t available;
+    std::uint32_t cores;
+    std::uint64_t size;
+    std::uint32_t expected;
+  };
+  const Case cases[] = {
+      {6 * kGiB, 2, 448, 1},         // 5.43 GiB fits in 6 GiB less the margin
+      {8 * kGiB, 8, 256, 7},         // 1.02 GiB each: seven fit, all seven granted
+      {1024 * kGiB, 256, 1024, 15},  // 64.4 GiB each; an eighth kept back would allow 13
+      {16 * kGiB, 8, 512, 1},
+  };
+  for (const Case& c : cases) {
+    set_available(c.available);
+    platform::GrantLedger ledger;
+    const std::uint64_t per_thread = field_memory_per_thread(c.size);
+    const std::uint32_t t = automatic_count(ledger, c.cores, per_thread);
+    EXPECT_EQ(t, c.expected) << c.available << " bytes, size " << c.size;
+    for (std::uint32_t i = 0; i < t; ++i) EXPECT_TRUE(ledger.grant(per_thread, &fixture_available)) << i;
+    EXPECT_FALSE(ledger.grant(per_thread, &fixture_available));
+  }
+
+  // Over a sweep of machines: whatever memory limits the count, every chosen
+  // worker gets its fields and one more would not.
+  const std::uint64_t sizes[] = {64, 192, 256, 448, 512, 640, 1024};
+  for (std::uint64_t gib = 1; gib <= 96; gib += 5) {
+    for (const std::uint64_t size : sizes) {
+      set_available(gib * kGiB + 12345 * 1024);
+      platform::GrantLedger ledger;
+      const std::uint64_t per_thread = field_memory_per_thread(size);
+      const std::uint32_t t = automatic_count(ledger, 64, per_thread);
+      if (ledger.capacity(&fixture_available) < per_thread) {
+        EXPECT_EQ(t, 64u);  // not even one fits: the limit is ignored
+        continue;
+      }
+      std::uint32_t granted = 0;
+      while (granted < t && ledger.grant(per_thread, &fixture_available)) ++granted;
+      EXPECT_EQ(granted, t) << gib << " GiB, size " << size;
+      if (t < 64) {
+        EXPECT_FALSE(ledger.grant(per_thread, &fixture_available)) << gib << " GiB, size " << size;
+      }
+    }
+  }
+
+  // Without MemAvailable nothing limits the count or the grants.
+  meminfo_fixture = "MemTotal: 1024 kB\n";
+  platform::GrantLedger open;
+  EXPECT_EQ(automatic_count(open, 8, field_memory_per_thread(512)), 8u);
 }
 
 TEST(ThreadCountTest, GivenCountIsTakenAsIs) {

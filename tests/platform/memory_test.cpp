@@ -63,7 +63,7 @@ TEST(GrantLedger, RefusesWhatTheAvailableMemoryCannotBack) {
   EXPECT_EQ(ledger.limit(), 0u);
   const std::uint64_t usable = GrantLedger::usable(16 * kGiB);
   EXPECT_LT(usable, 16 * kGiB);
-  EXPECT_EQ(usable, 14 * kGiB);  // an eighth kept back
+  EXPECT_EQ(usable, 16 * kGiB - 16 * kGiB / 50);  // a fiftieth kept back
   // Two fields of 6 GiB fit, a third does not, whatever the system says later.
   EXPECT_TRUE(ledger.grant(6 * kGiB, &sixteen_gib));
   EXPECT_TRUE(ledger.grant(6 * kGiB, &sixteen_gib));
@@ -94,13 +94,31 @@ TEST(GrantLedger, UnknownOrTinyAvailableMemory) {
   EXPECT_TRUE(closed.grant(0, &tiny));
 }
 
+TEST(GrantLedger, MarginIsAFiftiethWithAFloor) {
+  constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+  // Small machines keep 256 MiB back, large ones 2 %: a 1 TiB machine keeps
+  // about 20 GiB, not the 128 GiB an eighth would cost.
+  EXPECT_EQ(GrantLedger::usable(kGiB), kGiB - 256 * kMiB);
+  EXPECT_EQ(GrantLedger::usable(12800 * kMiB), 12800 * kMiB - 256 * kMiB);
+  EXPECT_EQ(GrantLedger::usable(1024 * kGiB), 1024 * kGiB - 1024 * kGiB / 50);
+  EXPECT_GT(GrantLedger::usable(1024 * kGiB), 1000 * kGiB);
+  EXPECT_EQ(GrantLedger::usable(256 * kMiB), 0u);
+  EXPECT_EQ(GrantLedger::usable(0), 0u);
+  EXPECT_EQ(GrantLedger::usable(UINT64_MAX), UINT64_MAX - UINT64_MAX / 50);
+  // The budget is the ledger's figure where there is one, else what is available.
+  EXPECT_EQ(field_memory_budget(5 * kGiB, 6 * kGiB), 5 * kGiB);
+  EXPECT_EQ(field_memory_budget(UINT64_MAX, 6 * kGiB), 6 * kGiB);
+  EXPECT_EQ(field_memory_budget(UINT64_MAX, 0), 0u);
+}
+
 TEST(GrantLedger, CapacityFixesTheLimitTheGrantsThenKeep) {
   available_reads = 0;
   GrantLedger ledger;
-  EXPECT_EQ(ledger.capacity(&sixteen_gib), 14 * kGiB);
-  EXPECT_TRUE(ledger.grant(14 * kGiB, &sixteen_gib));
+  const std::uint64_t usable = GrantLedger::usable(16 * kGiB);
+  EXPECT_EQ(ledger.capacity(&sixteen_gib), usable);
+  EXPECT_TRUE(ledger.grant(usable, &sixteen_gib));
   EXPECT_FALSE(ledger.grant(1, &sixteen_gib));
-  EXPECT_EQ(ledger.capacity(&sixteen_gib), 14 * kGiB);  // the whole, not what is left
+  EXPECT_EQ(ledger.capacity(&sixteen_gib), usable);  // the whole, not what is left
   EXPECT_EQ(available_reads, 1);
   GrantLedger open;
   EXPECT_EQ(open.capacity(&unknown), UINT64_MAX);
