@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <new>
 #include <string>
 
 #include "bench/progress_line.h"
@@ -108,7 +109,13 @@ void Worker::run() {
     (void)c_.phase_barrier.arrive_and_wait();
     return;
   }
-  solver_ = c_.hooks.make_solver(p.workload, p.isa, c_.index);
+  // Out of memory for the solver object itself counts as a workload that could
+  // not be made: an exception must not end a worker thread (terminate).
+  try {
+    solver_ = c_.hooks.make_solver(p.workload, p.isa, c_.index);
+  } catch (const std::bad_alloc&) {
+    solver_.reset();
+  }
   if (!solver_) {
     fail(fmt::format("could not initalize workload {} in thread {}\n", p.workload, c_.index));
     (void)c_.phase_barrier.arrive_and_wait();

@@ -3,9 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "bench/report.h"
-
 #include <atomic>
+#include <new>
 #include <string>
 
 namespace {
@@ -28,6 +27,7 @@ struct Script {
   std::uint64_t trap_step_at = 0;
   std::int64_t trap_final_in = -1;
   bool no_solver = false;
+  std::int64_t solver_out_of_memory_in = -1;  // make_solver throws std::bad_alloc there
   std::uint32_t refuse_thread = 0;  // 0: every thread starts
   bool compliant = true;
   bool isa_supported = true;
@@ -74,6 +74,7 @@ RunHooks fake_hooks() {
   h.make_solver = [](std::string_view, std::string_view, std::uint32_t index) -> std::unique_ptr<solver::Solver> {
     ++solvers_made;
     if (script.no_solver) return nullptr;
+    if (script.solver_out_of_memory_in == static_cast<std::int64_t>(index)) throw std::bad_alloc();
     return std::make_unique<FakeSolver>(index);
   };
   h.check_isa_support = [](std::string_view) {
@@ -238,6 +239,13 @@ TEST_F(CoordinatorTest, FailuresInLaterPhasesAreReportedAndStopTheRun) {
   FakeRun none(1);
   EXPECT_TRUE(none.go().stopped);
   EXPECT_EQ(none.console.err_text, "could not initalize workload standing_wave in thread 0\n");
+
+  // No memory for the solver object on a worker thread: the same failure, not terminate.
+  script = Script{};
+  script.solver_out_of_memory_in = 1;
+  FakeRun no_memory(2);
+  EXPECT_TRUE(no_memory.go().stopped);
+  EXPECT_EQ(no_memory.console.err_text, "could not initalize workload standing_wave in thread 1\n");
 }
 
 TEST_F(CoordinatorTest, IllegalInstructionFailsItsWorkerInOrder) {
