@@ -127,20 +127,20 @@ bool use_prefetch(const KernelArgs& args) {
   return n > 64 || 2 * n * n * n * sizeof(Cell) > kInCacheBytes;  // n > 64 also avoids overflow
 }
 
-// H half-step on the cells 1..n-1 of every axis. The counters outlive the loops:
-// the step counts as done only when all three reached the bound, which is false
-// for n = 0 (the first index already lies past the bound).
+// H half-step on the cells 1..n-1 of every axis, restricted to the planes
+// x_first <= x < x_end (the whole step passes 1 and n - 1). The counters outlive
+// the loops: the step counts as done only when all three reached their bound,
+// which is false for n = 0 (the first index already lies past the bound).
 template <class Cells, bool kPrefetch>
-bool update_h_loops(const KernelArgs& args) {
-  if (args.e_edge < 2) return false;
+bool update_h_loops(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end) {
   const std::uint64_t ne = args.e_edge;
   const std::uint64_t nh = args.h_edge;
   const std::uint64_t bound = ne - 2;
   const auto k = Cells::coefficient(args.h_coefficient);
-  std::uint64_t x = 1;
+  std::uint64_t x = x_first;
   std::uint64_t y = 1;
   std::uint64_t z = 1;
-  for (x = 1; x < bound; ++x) {
+  for (x = x_first; x < x_end; ++x) {
     for (y = 1; y < bound; ++y) {
       Cell* h = args.h + cell_index(nh, x, y, 0);
       const Cell* e = args.e + cell_index(ne, x, y, 0);
@@ -152,7 +152,7 @@ bool update_h_loops(const KernelArgs& args) {
       }
     }
   }
-  return x == bound && y == bound && z == bound;
+  return x == x_end && y == bound && z == bound;
 }
 
 // E half-step on the cells 2..n of every axis.
@@ -183,8 +183,25 @@ bool update_e_loops(const KernelArgs& args) {
 
 template <class Cells>
 bool update_h_kernel(const KernelArgs& args) {
-  return use_prefetch<Cells>(args) ? update_h_loops<Cells, true>(args)
-                                   : update_h_loops<Cells, false>(args);
+  if (args.e_edge < 2) return false;
+  const std::uint64_t bound = args.e_edge - 2;
+  return use_prefetch<Cells>(args) ? update_h_loops<Cells, true>(args, 1, bound)
+                                   : update_h_loops<Cells, false>(args, 1, bound);
+}
+
+// The same loops on the planes x_first <= x < x_end of the H step's range
+// 1..n-1 (clipped to it); an empty range does nothing and reports success, so a
+// caller may split the step into slabs of planes and combine the results. As
+// the whole step, it fails for n = 0.
+template <class Cells>
+bool update_h_planes_kernel(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end) {
+  if (args.e_edge < 3) return false;
+  const std::uint64_t bound = args.e_edge - 2;
+  const std::uint64_t first = x_first < 1 ? 1 : x_first;
+  const std::uint64_t end = x_end < bound ? x_end : bound;
+  if (first >= end) return true;
+  return use_prefetch<Cells>(args) ? update_h_loops<Cells, true>(args, first, end)
+                                   : update_h_loops<Cells, false>(args, first, end);
 }
 
 template <class Cells>
