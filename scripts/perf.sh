@@ -10,7 +10,7 @@
 #                  About 9 minutes on an idle two-core machine.
 #   --versus       only the kernels against the plain reference loops (about 4 minutes).
 #   --init         only the set-up table: "initialization took" of both workloads,
-#                  one thread, n in 192 384 640 (paired runs, medians; n = 640 needs
+#                  one thread, n in 192 384 640 (3 paired runs, medians; n = 640 needs
 #                  about 17 GB), and the set-up phases at n = 384 (about 3 minutes).
 #   --all          whole-program rows for every n and thread count (about 12 minutes).
 #   --spread       adds five consecutive 10 s runs (standing_wave, sse2, n = 192,
@@ -80,7 +80,7 @@ init_ms() {
     sed -n 's/^initialization took \([0-9]*\)ms.*/\1/p' | head -n 1
 }
 if [ "$init" -eq 1 ]; then
-  pairs=5
+  pairs=3
   echo "set-up time, zelvo -d 1 -n 1 -s n, \"initialization took\" (allocate and initialize of one worker);"
   echo "medians over $pairs paired runs, ratio = standing wave / soft Gaussian (median of the pairs' ratios)"
   printf "%5s %18s %18s %7s\n" "n" "standing_wave ms" "soft_gaussian ms" "ratio"
