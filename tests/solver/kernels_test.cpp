@@ -217,7 +217,9 @@ TEST_P(EnergyTest, SlabsInOrderGiveTheTotal) {
     const double total = energy.total_energy(args);
     for (std::uint64_t slab : {1u, 2u, 5u, 40u}) {
       double sum = 0.0;
-      for (std::uint64_t first = 0; first <= n + 3; first += slab) sum = energy.energy_planes(args, first, first + slab, sum);
+      for (std::uint64_t first = 0; first <= n + 3; first += slab) {
+        sum = energy.energy_planes(args, first, first + slab, sum);
+      }
       EXPECT_EQ(std::memcmp(&total, &sum, sizeof(double)), 0) << "n = " << n << ", slab " << slab;
     }
     EXPECT_EQ(energy.energy_planes(args, 4, 4, 0.25), 0.25);
