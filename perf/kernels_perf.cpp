@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "bench/progress_board.h"
+#include "perf/plain_kernels.h"
 #include "bench/progress_line.h"
 #include "platform/fault_guard.h"
 #include "platform/fp_control.h"
@@ -68,6 +70,20 @@ constexpr IsaKernels kIsas[] = {{"sse2", &solver::sse2::kKernels, &solver::sse2:
                                 {"avx", &solver::avx::kKernels, &solver::avx::kEnergy},
                                 {"avx2", &solver::avx2::kKernels, &solver::avx2::kEnergy},
                                 {"fma", &solver::fma::kKernels, &solver::avx::kEnergy}};
+
+// Each kernel set next to its plain reference loops (perf/plain_*.cpp).
+struct VersusPair {
+  const char* name;
+  const solver::KernelTable* kernels;
+  const perf::PlainKernels* plain;
+};
+constexpr VersusPair kVersus[] = {{"sse2", &solver::sse2::kKernels, &perf::plain_sse2::kPlain},
+                                  {"avx", &solver::avx::kKernels, &perf::plain_avx::kPlain},
+                                  {"avx2", &solver::avx2::kKernels, &perf::plain_avx2::kPlain},
+                                  {"fma", &solver::fma::kKernels, &perf::plain_fma::kPlain}};
+constexpr std::uint64_t kVersusEdges[] = {64, 128, 192, 256, 384, 512};
+// Rounds of the kernel-versus-plain benchmarks: each takes long at the large sizes.
+constexpr int kDefaultVersusRounds = 5;
 
 // The energy routines exist for three targets (fma solvers use the avx ones).
 struct EnergyIsa {
@@ -338,6 +354,78 @@ void in_cache_benchmark(benchmark::State& state, const solver::KernelTable& kern
   state.counters["MGups"] = benchmark::Counter(updates / 1e6, benchmark::Counter::kIsRate);
 }
 
+void one_plain_step(const perf::PlainKernels& plain, const solver::KernelArgs& args) {
+  bool done = plain.update_h(args);
+  done = plain.update_e(args) && done;
+  benchmark::DoNotOptimize(done);
+  benchmark::ClobberMemory();
+}
+
+// True when the program's kernels and the plain loops of `pair` leave the same
+// bits after a few steps from the same random fields (coefficients 0.5: every
+// product is exact, so even the fused forms agree with the plain ones).
+bool plain_matches(const VersusPair& pair) {
+  solver::FieldStorage a, b;
+  for (solver::FieldStorage* f : {&a, &b}) {
+    if (f->allocate(solver::FieldParams{false, 13, 0.01}).failed()) return false;
+    fill_fields(f->state(), 99);
+  }
+  for (int i = 0; i < 4; ++i) {
+    one_step(*pair.kernels, a.state().kernel_args());
+    one_plain_step(*pair.plain, b.state().kernel_args());
+  }
+  const auto bytes = a.state().e.cells.count() * sizeof(solver::Cell);
+  return std::memcmp(a.state().e.cells.data(), b.state().e.cells.data(), bytes) == 0 &&
+         std::memcmp(a.state().h.cells.data(), b.state().h.cells.data(), bytes) == 0;
+}
+
+// Rounds of the program's kernels and the plain reference loops on the same
+// private grid per thread, every thread at once, for each instruction set in
+// turn; the order of the two alternates between rounds. Counters per isa:
+// MGups of both and their ratio (program / plain), medians over the rounds of
+// each round's own figures.
+void versus_benchmark(benchmark::State& state, const std::vector<VersusPair>& pairs, std::uint64_t n) {
+  solver::FieldStorage fields;
+  if (!g_sync->all_ready(state, prepare_fields(state, fields, n, 2024))) {
+    return state.SkipWithError("field allocation failed");
+  }
+  const solver::KernelArgs args = fields.state().kernel_args();
+  std::barrier<>& sync = g_sync->of(state);
+  const std::uint64_t updates = fields.updates_per_step();
+  const std::uint64_t steps = steps_per_round(updates);
+  const auto threads = static_cast<std::uint64_t>(state.threads());
+  const bool first = state.thread_index() == 0;
+  const double total = static_cast<double>(threads * steps * updates);
+  // Grids that may stay in the last-level cache get one untimed step before
+  // each phase, so both start from the same cache state.
+  const bool warm_up = may_stay_cached(state, n);
+  RoundLog log;
+  bool program_first = true;
+  for (auto _ : state) {
+    for (const VersusPair& pair : pairs) {
+      const auto time_program = [&] {
+        if (warm_up) one_step(*pair.kernels, args);
+        return timed_repeats(sync, steps, [&] { one_step(*pair.kernels, args); });
+      };
+      const auto time_plain = [&] {
+        if (warm_up) one_plain_step(*pair.plain, args);
+        return timed_repeats(sync, steps, [&] { one_plain_step(*pair.plain, args); });
+      };
+      double program = program_first ? time_program() : 0.0;
+      const double plain = time_plain();
+      if (!program_first) program = time_program();
+      if (!first) continue;
+      log.add(std::string(pair.name) + "_program", total / program / 1e6);
+      log.add(std::string(pair.name) + "_plain", total / plain / 1e6);
+      log.add(std::string(pair.name) + "_ratio", plain / program);
+    }
+    program_first = !program_first;
+  }
+  if (first) log.report(state);
+}
+
+std::string versus_name(std::uint64_t n) { return "versus/" + std::to_string(n); }
+
 // The whole-program configurations of scripts/perf.sh: n = 64 on one thread
 // (in cache, thousands of iterations a second) and n = 192 on every core.
 struct IterationConfig {
@@ -514,6 +602,42 @@ void print_summary(const SummaryReporter& r, int cores, int rounds) {
   std::printf("\n");
 }
 
+// The program's kernels against the plain reference loops: program MGups and,
+// in brackets, program / plain (medians over the rounds of each round's ratio).
+void print_versus(const SummaryReporter& r, const std::vector<VersusPair>& pairs, int cores, int rounds, bool rows) {
+  std::printf("\nkernels against the plain reference loops: program MGups (program / plain); medians over %d\n"
+              "rounds, each timing both on the same grids, the order alternating\n",
+              rounds);
+  for (int threads : thread_counts(cores)) {
+    std::printf("\n%d thread(s), one grid each\n  %-5s", threads, "");
+    for (std::uint64_t n : kVersusEdges) std::printf("  %14s", ("n = " + std::to_string(n)).c_str());
+    std::printf("\n");
+    for (const VersusPair& pair : pairs) {
+      const std::string isa = pair.name;
+      std::printf("  %-5s", pair.name);
+      for (std::uint64_t n : kVersusEdges) {
+        std::printf("  %6.1f (%5.3f)", r.value(versus_name(n), threads, isa + "_program"),
+                    r.value(versus_name(n), threads, isa + "_ratio"));
+      }
+      std::printf("\n");
+    }
+  }
+  if (!rows) return;
+  // "versus isa n threads program-MGups plain-MGups program/plain"
+  for (int threads : thread_counts(cores)) {
+    for (std::uint64_t n : kVersusEdges) {
+      for (const VersusPair& pair : pairs) {
+        const std::string isa = pair.name;
+        const double program = r.value(versus_name(n), threads, isa + "_program");
+        if (program <= 0) continue;
+        std::printf("versus %s %llu %d %.2f %.2f %.4f\n", pair.name, static_cast<unsigned long long>(n), threads,
+                    program, r.value(versus_name(n), threads, isa + "_plain"),
+                    r.value(versus_name(n), threads, isa + "_ratio"));
+      }
+    }
+  }
+}
+
 // Plain lines for scripts, medians over the rounds:
 //   "row isa n threads MGups triad-GB/s share-of-bound"
 //   "energy isa n threads GB/s triad-GB/s read-GB/s share-of-triad share-of-read"
@@ -554,14 +678,27 @@ void print_rows(const SummaryReporter& r, const std::vector<IsaKernels>& isas, i
   }
 }
 
-// Removes this program's own options ("--rows", "--rounds=N") from the
-// arguments, so Google Benchmark never sees them; false on a malformed count.
-bool take_own_flags(int& argc, char** argv, bool& rows, int& rounds) {
+struct OwnFlags {
+  bool rows = false;
+  int rounds = 0;  // 0: each group's default
+  bool versus_only = false;
+  bool check_plain = false;
+};
+
+// Removes this program's own options ("--rows", "--rounds=N", "--versus",
+// "--check-plain") from the arguments, so Google Benchmark never sees them;
+// false on a malformed count.
+bool take_own_flags(int& argc, char** argv, OwnFlags& flags) {
   int kept = 1;
+  int& rounds = flags.rounds;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--rows") {
-      rows = true;
+      flags.rows = true;
+    } else if (arg == "--versus") {
+      flags.versus_only = true;
+    } else if (arg == "--check-plain") {
+      flags.check_plain = true;
     } else if (arg.rfind("--rounds=", 0) == 0) {
       char* end = nullptr;
       const long value = std::strtol(arg.c_str() + 9, &end, 10);
@@ -582,9 +719,11 @@ bool take_own_flags(int& argc, char** argv, bool& rows, int& rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool rows = false;
-  int rounds = kDefaultRounds;
-  if (!take_own_flags(argc, argv, rows, rounds)) return 1;
+  OwnFlags flags;
+  if (!take_own_flags(argc, argv, flags)) return 1;
+  const bool rows = flags.rows;
+  const int rounds = flags.rounds > 0 ? flags.rounds : kDefaultRounds;
+  const int versus_rounds = flags.rounds > 0 ? flags.rounds : kDefaultVersusRounds;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   const int cores = static_cast<int>(std::max(1u, platform::core_count(platform::detect_topology())));
@@ -604,49 +743,72 @@ int main(int argc, char** argv) {
       std::printf("%s: not supported by this processor, skipped\n", isa.name);
     }
   }
+  std::vector<VersusPair> pairs;
+  for (const VersusPair& pair : kVersus) {
+    if (solver::check_isa_support(pair.name).failed()) continue;
+    if (plain_matches(pair)) {
+      pairs.push_back(pair);
+    } else {
+      std::printf("%s: the plain reference loops do not reproduce the kernels' bits, skipped\n", pair.name);
+    }
+  }
+  if (flags.check_plain) {
+    std::printf("plain reference loops matching the kernels bit for bit: %zu of %zu supported\n", pairs.size(),
+                isas.size());
+    return pairs.size() == isas.size() ? 0 : 1;
+  }
   // Grid benchmarks: a fixed number of rounds, each its own paired measurement.
-  const auto add_rounds = [&](const std::string& name, auto body, int threads) {
+  const auto add_rounds = [&](const std::string& name, auto body, int threads, int count) {
     benchmark::RegisterBenchmark(name.c_str(), body)
         ->Unit(benchmark::kMillisecond)
         ->Threads(threads)
         ->UseRealTime()
-        ->Iterations(rounds);
+        ->Iterations(count);
   };
   for (int threads : thread_counts(cores)) {
-    for (std::uint64_t n : kGridEdges) {
-      for (const IsaKernels& isa : isas) {
-        const solver::KernelTable* kernels = isa.kernels;
-        add_rounds(step_name(isa.name, n), [kernels, n](benchmark::State& s) { step_benchmark(s, *kernels, n); },
-                   threads);
-      }
-      if (std::find(std::begin(kEnergyEdges), std::end(kEnergyEdges), n) == std::end(kEnergyEdges)) continue;
-      for (const EnergyIsa& isa : kEnergyIsas) {
-        if (solver::check_isa_support(isa.name).failed()) continue;
-        const solver::EnergyTable* energy = isa.energy;
-        add_rounds(energy_name(isa.name, n), [energy, n](benchmark::State& s) { energy_benchmark(s, *energy, n); },
-                   threads);
-      }
+    for (std::uint64_t n : kVersusEdges) {
+      add_rounds(versus_name(n), [&pairs, n](benchmark::State& s) { versus_benchmark(s, pairs, n); }, threads,
+                 versus_rounds);
     }
   }
-  for (const IterationConfig& config : kIterationConfigs) {
-    const std::uint64_t n = config.n;
-    for (const char* workload : kWorkloads) {
-      for (const IsaKernels& isa : isas) {
-        add_rounds(iteration_name(workload, isa.name, n),
-                   [workload, isa, n](benchmark::State& s) { iteration_benchmark(s, workload, isa, n); },
-                   config.all_cores ? cores : 1);
+  // --versus: the kernel-versus-plain rounds alone.
+  if (!flags.versus_only) {
+    for (int threads : thread_counts(cores)) {
+      for (std::uint64_t n : kGridEdges) {
+        for (const IsaKernels& isa : isas) {
+          const solver::KernelTable* kernels = isa.kernels;
+          add_rounds(step_name(isa.name, n), [kernels, n](benchmark::State& s) { step_benchmark(s, *kernels, n); },
+                     threads, rounds);
+        }
+        if (std::find(std::begin(kEnergyEdges), std::end(kEnergyEdges), n) == std::end(kEnergyEdges)) continue;
+        for (const EnergyIsa& isa : kEnergyIsas) {
+          if (solver::check_isa_support(isa.name).failed()) continue;
+          const solver::EnergyTable* energy = isa.energy;
+          add_rounds(energy_name(isa.name, n), [energy, n](benchmark::State& s) { energy_benchmark(s, *energy, n); },
+                     threads, rounds);
+        }
       }
     }
-  }
-  // In cache the kernels alone, median of three timed repetitions.
-  for (const IsaKernels& isa : isas) {
-    const solver::KernelTable* kernels = isa.kernels;
-    benchmark::RegisterBenchmark(step_name(isa.name, kInCacheEdge).c_str(),
-                                 [kernels](benchmark::State& s) { in_cache_benchmark(s, *kernels, kInCacheEdge); })
-        ->Unit(benchmark::kMicrosecond)
-        ->UseRealTime()
-        ->Repetitions(3)
-        ->DisplayAggregatesOnly(true);
+    for (const IterationConfig& config : kIterationConfigs) {
+      const std::uint64_t n = config.n;
+      for (const char* workload : kWorkloads) {
+        for (const IsaKernels& isa : isas) {
+          add_rounds(iteration_name(workload, isa.name, n),
+                     [workload, isa, n](benchmark::State& s) { iteration_benchmark(s, workload, isa, n); },
+                     config.all_cores ? cores : 1, rounds);
+        }
+      }
+    }
+    // In cache the kernels alone, median of three timed repetitions.
+    for (const IsaKernels& isa : isas) {
+      const solver::KernelTable* kernels = isa.kernels;
+      benchmark::RegisterBenchmark(step_name(isa.name, kInCacheEdge).c_str(),
+                                   [kernels](benchmark::State& s) { in_cache_benchmark(s, *kernels, kInCacheEdge); })
+          ->Unit(benchmark::kMicrosecond)
+          ->UseRealTime()
+          ->Repetitions(3)
+          ->DisplayAggregatesOnly(true);
+    }
   }
 
   for (const bool guarded : {false, true}) {
@@ -659,8 +821,9 @@ int main(int argc, char** argv) {
 
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  print_summary(reporter, cores, rounds);
-  if (rows) print_rows(reporter, isas, cores);
+  if (!flags.versus_only) print_summary(reporter, cores, rounds);
+  print_versus(reporter, pairs, cores, versus_rounds, rows);
+  if (rows && !flags.versus_only) print_rows(reporter, isas, cores);
   benchmark::Shutdown();
   return 0;
 }

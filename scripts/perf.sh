@@ -2,10 +2,17 @@
 # Performance report: kernel-only throughput next to the memory-bandwidth bound,
 # then the whole program on the same settings. Prints figures, asserts nothing.
 #
-# Usage: scripts/perf.sh [--all] [--spread] [--large-pages]
+# Usage: scripts/perf.sh [--all] [--spread] [--large-pages] [--versus] [--init]
 #   (default)      kernel table for every isa, n in 64 128 192 256, 1 thread and
-#                  all cores; whole-program rows (zelvo -d 10, both workloads)
-#                  at n = 64 one thread and n = 192 all cores.  About 4 minutes.
+#                  all cores; the kernels against plain reference loops, n in 64
+#                  128 192 256 384 512; whole-program rows (zelvo -d 10, both
+#                  workloads) at n = 64 one thread and n = 192 all cores.
+#                  About 15 to 25 minutes on a two-core machine.
+#   --versus       only the kernels against the plain reference loops (10 to 17 minutes;
+#                  n = 512 with one thread per core needs about 9 GB per thread).
+#   --init         only the set-up table: "initialization took" of both workloads,
+#                  one thread, n in 192 384 640 (3 paired runs, medians; n = 640 needs
+#                  about 17 GB), and the set-up phases at n = 384 (about 3 minutes).
 #   --all          whole-program rows for every n and thread count (about 12 minutes).
 #   --spread       adds five consecutive 10 s runs (standing_wave, sse2, n = 192,
 #                  all cores) and their spread.
@@ -16,10 +23,12 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-all=0 spread=0 large=0
+all=0 spread=0 large=0 versus=0 init=0
 for arg in "$@"; do
   case "$arg" in
     --all) all=1 ;;
+    --versus) versus=1 ;;
+    --init) init=1 ;;
     --spread) spread=1 ;;
     --large-pages) large=1 ;;
     *) echo "perf.sh: unknown option '$arg'" >&2; exit 2 ;;
@@ -33,9 +42,10 @@ build=build/perf-report
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >&2
 fi
-cmake --build "$build" --target zelvo zelvo_perf -j2 >&2
+cmake --build "$build" --target zelvo zelvo_perf zelvo_setup_perf -j2 >&2
 zelvo=$build/zelvo
 kperf=$build/perf/zelvo_perf
+setup_perf=$build/perf/zelvo_setup_perf
 
 tmp=$(mktemp -d)
 hugepages_saved=""
@@ -50,7 +60,68 @@ trap 'exit 130' INT TERM
 
 echo "zelvo performance report, $(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -n)"
 grep -m1 'model name' /proc/cpuinfo | sed 's/.*: /cpu: /' || true
+echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
+
+# The kernels against the plain reference loops, from "versus" rows.
+versus_table() {
+  echo "kernels against plain reference loops (same arithmetic and order, no prefetch hints, -O2; scalar"
+  echo "per target, vector with the same lane assembly for fma), both on the same grids in each round, the"
+  echo "order alternating; ratio = program / plain, median of the rounds' own ratios (${1:-the} rounds)"
+  awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %7s\n", "isa", "n", "threads", "program", "plain", "ratio"}
+       {printf "%-5s %5d %7d %10.1f %10.1f %7.3f\n", $2, $3, $4, $5, $6, $7}' "$2"
+  echo
+}
+
+# ---- set-up: the program's own "initialization took" line ---------------------
+# Paired runs of both workloads (the order alternating), one thread, -d 1; the
+# figures are medians over the pairs, the ratio the median of the pairs' ratios.
+init_ms() {
+  "$zelvo" -d 1 -n 1 -s "$1" --workload "$2" < /dev/null 2>&1 | tr '\r' '\n' |
+    sed -n 's/^initialization took \([0-9]*\)ms.*/\1/p' | head -n 1
+}
+if [ "$init" -eq 1 ]; then
+  pairs=3
+  echo "set-up time, zelvo -d 1 -n 1 -s n, \"initialization took\" (allocate and initialize of one worker);"
+  echo "medians over $pairs paired runs, ratio = standing wave / soft Gaussian (median of the pairs' ratios)"
+  printf "%5s %18s %18s %7s\n" "n" "standing_wave ms" "soft_gaussian ms" "ratio"
+  for n in 192 384 640; do
+    : > "$tmp/init.txt"
+    i=0
+    while [ "$i" -lt "$pairs" ]; do
+      if [ $((i % 2)) -eq 0 ]; then
+        w=$(init_ms "$n" standing_wave); g=$(init_ms "$n" soft_gaussian)
+      else
+        g=$(init_ms "$n" soft_gaussian); w=$(init_ms "$n" standing_wave)
+      fi
+      echo "${w:-0} ${g:-0}" >> "$tmp/init.txt"
+      i=$((i + 1))
+    done
+    awk -v n="$n" 'function med(a, c,   i, j, t) {for (i = 2; i <= c; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) {t = a[j]; a[j] = a[j - 1]; a[j - 1] = t}
+                                              return (c % 2) ? a[(c + 1) / 2] : (a[c / 2] + a[c / 2 + 1]) / 2}
+         $1 > 0 && $2 > 0 {c++; w[c] = $1; g[c] = $2; r[c] = $1 / $2}
+         END {if (c) printf "%5d %18.0f %18.0f %7.2f\n", n, med(w, c), med(g, c), med(r, c); else printf "%5d %18s %18s %7s\n", n, "-", "-", "-"}' \
+      "$tmp/init.txt"
+  done
+  echo
+  echo "set-up phases at n = 384, one thread, ms, medians over 5 rounds: allocate = both arrays obtained and"
+  echo "zero-filled; soft / wave = allocate + initialize of each workload; update_h, total_energy and the node"
+  echo "energies each timed alone as one whole pass (the standing wave's initialize runs the fill, update_h and"
+  echo "the energy sum together, slab by slab)"
+  printf "%-5s %9s %9s %9s %9s %13s %7s\n" "isa" "allocate" "soft" "wave" "update_h" "total_energy" "nodes"
+  for isa in sse2 fma; do
+    "$setup_perf" --rounds=5 --isa="$isa" 384 2>/dev/null |
+      awk '$1 == "setup" {printf "%-5s %9.0f %9.0f %9.0f %9.0f %13.0f %7.2f\n", $3, $4, $5, $6, $7, $8, $9}'
+  done
+  echo
+fi
+if [ "$versus" -eq 1 ]; then
+  "$kperf" --versus --rows > "$tmp/versus.txt" 2>&1
+  grep 'not supported\|do not reproduce' "$tmp/versus.txt" || true
+  grep '^versus ' "$tmp/versus.txt" > "$tmp/versus_rows.txt" || true
+  versus_table "$(sed -n 's/.*medians over \([0-9]*\)$/\1/p' "$tmp/versus.txt" | head -n 1)" "$tmp/versus_rows.txt"
+fi
+if [ "$init" -eq 1 ] || [ "$versus" -eq 1 ]; then exit 0; fi
 
 # ---- kernel-only table ------------------------------------------------------
 # Every grid benchmark runs rounds of bandwidth probe and kernel on all its
@@ -60,12 +131,13 @@ echo
 grep '^row ' "$tmp/kernels.txt" > "$tmp/rows.txt" || true
 grep '^energy ' "$tmp/kernels.txt" > "$tmp/energy.txt" || true
 grep '^iteration ' "$tmp/kernels.txt" > "$tmp/iterations.txt" || true
+grep '^versus ' "$tmp/kernels.txt" > "$tmp/versus_rows.txt" || true
 if [ ! -s "$tmp/rows.txt" ]; then
   echo "perf.sh: the kernel benchmark printed no figures:" >&2
   cat "$tmp/kernels.txt" >&2
   exit 1
 fi
-grep 'not supported' "$tmp/kernels.txt" || true
+grep 'not supported\|do not reproduce' "$tmp/kernels.txt" || true
 isas=$(awk '{print $2}' "$tmp/rows.txt" | awk '!seen[$0]++' | tr '\n' ' ')
 cores=$(awk '$4 > m {m = $4} END {print m}' "$tmp/rows.txt")
 rounds=$(sed -n 's/^medians over \([0-9]*\) rounds.*/\1/p' "$tmp/kernels.txt" | head -n 1)
@@ -86,6 +158,10 @@ awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %10s %6s\n", "isa", "n", "threads", "
   "$tmp/rows.txt"
 grep '^in cache' "$tmp/kernels.txt" || true
 echo
+
+if [ -s "$tmp/versus_rows.txt" ]; then
+  versus_table "$(sed -n 's/.*medians over \([0-9]*\)$/\1/p' "$tmp/kernels.txt" | head -n 1)" "$tmp/versus_rows.txt"
+fi
 
 if [ -s "$tmp/iterations.txt" ]; then
   echo "whole iterations against the kernels, paired: each round times the kernels alone on one grid and"

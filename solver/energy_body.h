@@ -40,17 +40,20 @@ inline const void* energy_ahead(const Cell* cell, std::uintptr_t bytes) {
   return reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(cell) + bytes);
 }
 
-// Sum over x, y, z from 2 to n, x outermost, into one accumulator. Walks rows
-// of z with plain pointers: the pass streams both fields once, and the index
-// arithmetic per cell would otherwise cost as much as the energy itself.
-double total_energy(const KernelArgs& args) {
-  if (args.e_edge < 3) return 0.0;
+// Adds the energies of the planes x_first <= x < x_end of the range 2..n
+// (clipped to it) to `sum`, x outermost, in one accumulator: continuing from
+// the previous slab's sum, slabs in order give exactly the bits of one pass.
+// Walks rows of z with plain pointers: the pass streams both fields once, and
+// the index arithmetic per cell would otherwise cost as much as the energy itself.
+double energy_planes(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end, double sum) {
+  if (args.e_edge < 3) return sum;
   const std::uint64_t ne = args.e_edge;
   const std::uint64_t nh = args.h_edge;
   const std::uint64_t bound = ne - 1;
+  const std::uint64_t first = x_first < 2 ? 2 : x_first;
+  const std::uint64_t end = x_end < bound ? x_end : bound;
   const double half_volume = 0.5 * args.cell_volume;
-  double sum = 0.0;
-  for (std::uint64_t x = 2; x < bound; ++x) {
+  for (std::uint64_t x = first; x < end; ++x) {
     for (std::uint64_t y = 2; y < bound; ++y) {
       const Cell* e = args.e + energy_cell_index(ne, x, y, 0);
       const Cell* h = args.h + energy_cell_index(nh, x, y, 0);
@@ -67,4 +70,10 @@ double total_energy(const KernelArgs& args) {
     }
   }
   return sum;
+}
+
+// Sum over x, y, z from 2 to n, x outermost, into one accumulator from 0.0.
+double total_energy(const KernelArgs& args) {
+  if (args.e_edge < 3) return 0.0;
+  return energy_planes(args, 2, args.e_edge - 1, 0.0);
 }

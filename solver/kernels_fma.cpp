@@ -33,8 +33,11 @@ using Cells = VectorCells<Avx2FmaOps>;
 
 bool update_h(const KernelArgs& args) { return update_h_kernel<Cells>(args); }
 bool update_e(const KernelArgs& args) { return update_e_kernel<Cells>(args); }
+bool update_h_planes(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end) {
+  return update_h_planes_kernel<Cells>(args, x_first, x_end);
+}
 }  // namespace
 
-extern const KernelTable kKernels = {&update_h, &update_e};
+extern const KernelTable kKernels = {&update_h, &update_e, &update_h_planes};
 
 }  // namespace solver::fma

@@ -26,6 +26,9 @@ class StandingWave {
 
   /// Total energy right after initialisation; 0 before.
   double energy_init() const { return energy_init_; }
+  /// The node energies recorded by `initialize`, (xi·c + yi)·c + zi; null before.
+  const double* validation_nodes() const { return validation_nodes_.get(); }
+  std::uint64_t validation_count() const { return validation_count_; }
   /// Sample nodes per axis, n/16 − 2 (0 below n = 48).
   static std::uint64_t nodes_per_axis(std::uint64_t n);
   /// Grid coordinate of node index i on any axis.

@@ -137,6 +137,35 @@ TEST_P(KernelTest, CompletionTestAtTinyGrids) {
   EXPECT_EQ(run_step(k, FieldStorage{}, 3).message(), "solver H step error in thread 3");
 }
 
+// update_h run slab by slab (any split, overlapping or out-of-range bounds
+// clipped) gives the bits of the whole step; an empty range touches nothing.
+TEST_P(KernelTest, HStepInSlabsMatchesWholeStep) {
+  const KernelTable& k = *GetParam().kernels;
+  const std::uint64_t n = 10;
+  FieldStorage whole;
+  ASSERT_TRUE(whole.allocate(FieldParams{false, n, 0.01}).ok());
+  testing::fill_random(whole.state().e, 5);
+  testing::fill_random(whole.state().h, 6);
+  ASSERT_TRUE(k.update_h(whole.state().kernel_args()));
+  for (std::uint64_t slab : {1u, 3u, 4u, 20u}) {
+    allocate(n);
+    testing::fill_random(s().e, 5);
+    testing::fill_random(s().h, 6);
+    const auto untouched = snapshot(s().h);
+    EXPECT_TRUE(k.update_h_planes(s().kernel_args(), 7, 7));
+    EXPECT_TRUE(k.update_h_planes(s().kernel_args(), n, n + 5));
+    EXPECT_EQ(snapshot(s().h), untouched);
+    for (std::uint64_t first = 0; first <= n; first += slab) {
+      EXPECT_TRUE(k.update_h_planes(s().kernel_args(), first, first + slab)) << slab << " " << first;
+    }
+    EXPECT_EQ(snapshot(s().h), snapshot(whole.state().h)) << "slab " << slab;
+    EXPECT_EQ(snapshot(s().e), snapshot(whole.state().e));
+  }
+  // n = 0 fails like the whole step.
+  allocate(0);
+  EXPECT_FALSE(k.update_h_planes(s().kernel_args(), 1, 2));
+}
+
 INSTANTIATE_TEST_SUITE_P(AllIsas, KernelTest,
                          ::testing::Values(KernelCase{"sse2", &sse2::kKernels},
                                            KernelCase{"avx", &avx::kKernels},
@@ -172,6 +201,29 @@ TEST_P(EnergyTest, TotalIsOrderedSumOfNodeEnergies) {
         for (std::uint64_t z = 2; z <= n; ++z) sum += energy.node_energy(args, x, y, z);
     const double total = energy.total_energy(args);
     EXPECT_EQ(std::memcmp(&total, &sum, sizeof(double)), 0) << "n = " << n << ": " << total << " vs " << sum;
+  }
+}
+
+// Slabs of planes summed in order, each continuing the previous sum, give the
+// total's bits; ranges are clipped to 2..n and an empty one adds nothing.
+TEST_P(EnergyTest, SlabsInOrderGiveTheTotal) {
+  const EnergyTable& energy = *GetParam().energy;
+  for (std::uint64_t n : {2u, 9u}) {
+    FieldStorage fields;
+    ASSERT_TRUE(fields.allocate(FieldParams{false, n, 0.01}).ok());
+    testing::fill_random(fields.state().e, 3 + n);
+    testing::fill_random(fields.state().h, 4 + n);
+    const KernelArgs args = fields.state().kernel_args();
+    const double total = energy.total_energy(args);
+    for (std::uint64_t slab : {1u, 2u, 5u, 40u}) {
+      double sum = 0.0;
+      for (std::uint64_t first = 0; first <= n + 3; first += slab) {
+        sum = energy.energy_planes(args, first, first + slab, sum);
+      }
+      EXPECT_EQ(std::memcmp(&total, &sum, sizeof(double)), 0) << "n = " << n << ", slab " << slab;
+    }
+    EXPECT_EQ(energy.energy_planes(args, 4, 4, 0.25), 0.25);
+    EXPECT_EQ(energy.energy_planes(args, n + 1, n + 9, 0.25), 0.25);
   }
 }
 

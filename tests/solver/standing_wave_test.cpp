@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "solver/factory.h"
 #include "solver/format_fixed.h"
+#include "solver/isa_solvers.h"
 #include "solver/standing_wave.h"
 #include "tests/solver/solver_test_support.h"
 
@@ -99,6 +102,67 @@ TEST_P(StandingWaveTest, GridsWithoutSampleNodes) {
   ASSERT_TRUE(solver_->initialize().ok());
   ASSERT_TRUE(solver_->allocate(FieldParams{false, 48, 0.01}).ok());
   EXPECT_TRUE(solver_->verify_step(0).failed());
+}
+
+// The kernels and energy routines each standing-wave solver runs.
+struct WaveTables {
+  const KernelTable* kernels;
+  const EnergyTable* energy;
+};
+WaveTables wave_tables(std::string_view isa) {
+  if (isa == "sse2") return {&sse2::kKernels, &sse2::kEnergy};
+  if (isa == "fma") return {&fma::kKernels, &avx::kEnergy};
+  return {&avx::kKernels, &avx::kEnergy};  // avx and avx2
+}
+
+const StandingWave& wave_of(Solver& s) {
+  if (auto* p = dynamic_cast<Sse2StandingWave*>(&s)) return p->workload();
+  if (auto* p = dynamic_cast<AvxStandingWave*>(&s)) return p->workload();
+  return dynamic_cast<FmaStandingWave&>(s).workload();
+}
+
+std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+
+// initialize fills E from one sine table and runs update_h and the energy
+// slab by slab; the fields, energy_init and every node energy must carry the
+// bits of the plain procedure: two sines per cell, one whole update_h, one
+// whole total_energy. Sizes with one and with several planes per slab, a
+// slab count that does not divide n, and the grids without nodes.
+TEST_P(StandingWaveTest, InitializeMatchesPerCellFormulaBitForBit) {
+  const WaveTables tables = wave_tables(GetParam());
+  for (std::uint64_t n : {48u, 50u, 64u, 97u, 2u, 1u}) {
+    ASSERT_TRUE(solver_->allocate(FieldParams{false, n, 0.01}).ok());
+    const OptError init = solver_->initialize();
+    ASSERT_EQ(init.failed(), n < 48) << n;
+
+    FieldStorage plain;
+    ASSERT_TRUE(plain.allocate(FieldParams{false, n, 0.01}).ok());
+    FieldState& p = plain.state();
+    const double a = static_cast<double>(n / 32) * 3.141592653589793;
+    for (std::uint64_t x = 1; x <= n; ++x)
+      for (std::uint64_t y = 1; y <= n; ++y)
+        for (std::uint64_t z = 1; z <= n; ++z)
+          p.e.at(x, y, z) = Cell{std::sin((static_cast<double>(x) * a) / static_cast<double>(p.e.edge - 1)),
+                                 std::sin((static_cast<double>(y) * a) / static_cast<double>(p.e.edge - 1)),
+                                 0.0, 0.0};
+    const KernelArgs args = p.kernel_args();
+    ASSERT_TRUE(tables.kernels->update_h(args));
+    EXPECT_EQ(snapshot(s().e), snapshot(p.e)) << "E, n = " << n;
+    EXPECT_EQ(snapshot(s().h), snapshot(p.h)) << "H, n = " << n;
+    if (n < 48) continue;
+    const StandingWave& wave = wave_of(*solver_);
+    EXPECT_EQ(bits(wave.energy_init()), bits(tables.energy->total_energy(args))) << "n = " << n;
+    const std::uint64_t c = StandingWave::nodes_per_axis(n);
+    ASSERT_EQ(wave.validation_count(), c * c * c);
+    for (std::uint64_t xi = 0; xi < c; ++xi)
+      for (std::uint64_t yi = 0; yi < c; ++yi)
+        for (std::uint64_t zi = 0; zi < c; ++zi) {
+          const double node = tables.energy->node_energy(args, StandingWave::node_coordinate(xi),
+                                                         StandingWave::node_coordinate(yi),
+                                                         StandingWave::node_coordinate(zi));
+          ASSERT_EQ(bits(wave.validation_nodes()[(xi * c + yi) * c + zi]), bits(node)) << n << ": " << xi << yi << zi;
+        }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllIsas, StandingWaveTest, ::testing::Values("sse2", "avx", "avx2", "fma"),
