@@ -103,13 +103,13 @@ struct VectorCells {
 constexpr std::uintptr_t kNearAheadBytes = 16 * sizeof(Cell);
 constexpr std::uintptr_t kFarAheadBytes = 128 * sizeof(Cell);
 
-const void* ahead(const Cell* cell, std::uintptr_t bytes) {
-  return reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(cell) + bytes);
-}
-
 template <bool kPrefetch>
 void prefetch_ahead(const Cell* far_plane, const Cell* own, const Cell* next_row) {
   if constexpr (kPrefetch) {
+    // Local, so units that never hint have no unused helper.
+    const auto ahead = [](const Cell* cell, std::uintptr_t bytes) {
+      return reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(cell) + bytes);
+    };
     __builtin_prefetch(ahead(far_plane, kNearAheadBytes), 0, 3);
     __builtin_prefetch(ahead(own, kNearAheadBytes), 1, 3);
     __builtin_prefetch(ahead(next_row, kNearAheadBytes), 0, 3);
