@@ -22,14 +22,17 @@ std::optional<std::uint64_t> cube_count(std::uint64_t edge) {
   return square * edge;
 }
 
-CellBuffer::CellBuffer(std::uint64_t count, bool large_pages) : large_pages_(large_pages) {
+CellBuffer::CellBuffer(std::uint64_t count, bool large_pages, std::uint64_t lead_bytes)
+    : large_pages_(large_pages) {
   if (count == 0) return;
-  if (count > kMax / sizeof(Cell)) return;
-  const std::uint64_t size_bytes = count * sizeof(Cell);
+  if (lead_bytes % 64 != 0) return;
+  if (count > kMax / sizeof(Cell) || lead_bytes > kMax - count * sizeof(Cell)) return;
+  const std::uint64_t size_bytes = lead_bytes + count * sizeof(Cell);
   void* block = large_pages ? platform::allocate_large_pages(size_bytes)
                             : platform::allocate_aligned(size_bytes);
   if (block == nullptr) return;
-  data_ = static_cast<Cell*>(block);
+  block_ = block;
+  data_ = reinterpret_cast<Cell*>(static_cast<unsigned char*>(block) + lead_bytes);
   // Zeroing here also touches every page before the timed loop.
   for (std::uint64_t i = 0; i < count; ++i) data_[i] = Cell{0.0, 0.0, 0.0, 0.0};
   count_ = count;
@@ -38,7 +41,8 @@ CellBuffer::CellBuffer(std::uint64_t count, bool large_pages) : large_pages_(lar
 CellBuffer::CellBuffer(CellBuffer&& other) noexcept
     : large_pages_(other.large_pages_),
       count_(std::exchange(other.count_, 0)),
-      data_(std::exchange(other.data_, nullptr)) {}
+      data_(std::exchange(other.data_, nullptr)),
+      block_(std::exchange(other.block_, nullptr)) {}
 
 CellBuffer& CellBuffer::operator=(CellBuffer&& other) noexcept {
   if (this != &other) {
@@ -46,18 +50,20 @@ CellBuffer& CellBuffer::operator=(CellBuffer&& other) noexcept {
     large_pages_ = other.large_pages_;
     count_ = std::exchange(other.count_, 0);
     data_ = std::exchange(other.data_, nullptr);
+    block_ = std::exchange(other.block_, nullptr);
   }
   return *this;
 }
 
 void CellBuffer::release() {
-  if (data_ != nullptr) {
+  if (block_ != nullptr) {
     if (large_pages_) {
-      platform::free_large_pages(data_);
+      platform::free_large_pages(block_);
     } else {
-      platform::free_aligned(data_);
+      platform::free_aligned(block_);
     }
   }
+  block_ = nullptr;
   data_ = nullptr;
   count_ = 0;
 }
@@ -76,7 +82,7 @@ OptError FieldStorage::allocate(const FieldParams& params) {
   fresh.h.edge = edge;
   if (count) {
     fresh.e.cells = CellBuffer(*count, params.large_pages);
-    fresh.h.cells = CellBuffer(*count, params.large_pages);
+    fresh.h.cells = CellBuffer(*count, params.large_pages, kFieldStaggerBytes);
   }
   fresh.cell_size = params.cell_size;
   fresh.time_step = 0.5 * fresh.cell_size;

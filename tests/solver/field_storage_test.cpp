@@ -45,6 +45,29 @@ TEST(FieldStorage, AllocateGivesZeroedArraysAndExactConstants) {
   EXPECT_EQ(fields.updates_per_step(), 16000u);
 }
 
+TEST(FieldStorage, HArrayStartsAwayFromTheEArraysPlaceInThePage) {
+  // Both blocks are 2 MiB-aligned from n = 64 on; an H cell at the same place
+  // in its page as the E cell it is computed from made every step several
+  // times slower. The stagger must keep cells 64-byte aligned and be given
+  // back with the block.
+  for (std::uint64_t n : {64, 128}) {
+    FieldStorage fields;
+    ASSERT_TRUE(fields.allocate(FieldParams{false, n, 0.01}).ok());
+    const auto e = reinterpret_cast<std::uintptr_t>(fields.state().e.cells.data());
+    const auto h = reinterpret_cast<std::uintptr_t>(fields.state().h.cells.data());
+    EXPECT_EQ(h % 64, 0u);
+    EXPECT_EQ((h - e) % 4096, kFieldStaggerBytes) << "n = " << n;
+    EXPECT_TRUE(all_zero(fields.state().h));
+  }
+  // A lead that would break the alignment or overflow gets no storage.
+  EXPECT_EQ(CellBuffer(8, false, 32).data(), nullptr);
+  EXPECT_EQ(CellBuffer(8, false, std::numeric_limits<std::uint64_t>::max() - 63).data(), nullptr);
+  const CellBuffer led(8, false, 128);
+  ASSERT_NE(led.data(), nullptr);
+  EXPECT_EQ(led.count(), 8u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(led.data()) % 64, 0u);
+}
+
 TEST(FieldStorage, FailedAllocationsReportAndNeverCrash) {
   // (n + 2)³ cells or their bytes past 64 bits, n + 2 itself wrapping, and a
   // count that fits but that no allocator can satisfy.
