@@ -11,7 +11,7 @@
 // program's "initialization took" line covers, less the thread start), and the
 // last three are the standing wave's other phases, each timed alone as one
 // whole pass over the initialised grid (initialize itself runs the fill,
-// update_h and the energy sum together, slab by slab).
+// update_h and the energy sum together, row by row).
 #include <algorithm>
 #include <chrono>
 #include <cstdint>

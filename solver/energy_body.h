@@ -40,31 +40,37 @@ inline const void* energy_ahead(const Cell* cell, std::uintptr_t bytes) {
   return reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(cell) + bytes);
 }
 
-// Adds the energies of the planes x_first <= x < x_end of the range 2..n
-// (clipped to it) to `sum`, x outermost, in one accumulator: continuing from
-// the previous slab's sum, slabs in order give exactly the bits of one pass.
+// Adds the energies of the cells x_first <= x < x_end, y_first <= y < y_end
+// (clipped to 2..n) to `sum`, x outermost, in one accumulator: continuing from
+// the previous block's sum, blocks in order give exactly the bits of one pass.
 // Walks rows of z with plain pointers: the pass streams both fields once, and
 // the index arithmetic per cell would otherwise cost as much as the energy itself.
-double energy_planes(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end, double sum) {
+template <bool kHints>
+double energy_block(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end,
+                    std::uint64_t y_first, std::uint64_t y_end, double sum) {
   if (args.e_edge < 3) return sum;
   const std::uint64_t ne = args.e_edge;
   const std::uint64_t nh = args.h_edge;
   const std::uint64_t bound = ne - 1;
   const std::uint64_t first = x_first < 2 ? 2 : x_first;
   const std::uint64_t end = x_end < bound ? x_end : bound;
+  const std::uint64_t row_first = y_first < 2 ? 2 : y_first;
+  const std::uint64_t row_end = y_end < bound ? y_end : bound;
   const double half_volume = 0.5 * args.cell_volume;
   for (std::uint64_t x = first; x < end; ++x) {
-    for (std::uint64_t y = 2; y < bound; ++y) {
+    for (std::uint64_t y = row_first; y < row_end; ++y) {
       const Cell* e = args.e + energy_cell_index(ne, x, y, 0);
       const Cell* h = args.h + energy_cell_index(nh, x, y, 0);
       const Cell* hx = args.h + energy_cell_index(nh, x - 1, y, 0);
       const Cell* hy = args.h + energy_cell_index(nh, x, y - 1, 0);
       for (std::uint64_t z = 2; z < bound; ++z) {
-        __builtin_prefetch(energy_ahead(e + z, kEnergyNearBytes), 0, 3);
-        __builtin_prefetch(energy_ahead(h + z, kEnergyNearBytes), 0, 3);
-        __builtin_prefetch(energy_ahead(hx + z, kEnergyNearBytes), 0, 3);
-        __builtin_prefetch(energy_ahead(e + z, kEnergyFarBytes), 0, 1);
-        __builtin_prefetch(energy_ahead(h + z, kEnergyFarBytes), 0, 1);
+        if constexpr (kHints) {
+          __builtin_prefetch(energy_ahead(e + z, kEnergyNearBytes), 0, 3);
+          __builtin_prefetch(energy_ahead(h + z, kEnergyNearBytes), 0, 3);
+          __builtin_prefetch(energy_ahead(hx + z, kEnergyNearBytes), 0, 3);
+          __builtin_prefetch(energy_ahead(e + z, kEnergyFarBytes), 0, 1);
+          __builtin_prefetch(energy_ahead(h + z, kEnergyFarBytes), 0, 1);
+        }
         sum += cell_energy(e[z], h[z], hx[z].x, hy[z].y, h[z - 1].z, half_volume);
       }
     }
@@ -72,8 +78,14 @@ double energy_planes(const KernelArgs& args, std::uint64_t x_first, std::uint64_
   return sum;
 }
 
+// Without hints: a caller that walks single rows has just written what they read.
+double energy_rows(const KernelArgs& args, std::uint64_t x, std::uint64_t y_first, std::uint64_t y_end,
+                   double sum) {
+  return energy_block<false>(args, x, x + 1, y_first, y_end, sum);
+}
+
 // Sum over x, y, z from 2 to n, x outermost, into one accumulator from 0.0.
 double total_energy(const KernelArgs& args) {
   if (args.e_edge < 3) return 0.0;
-  return energy_planes(args, 2, args.e_edge - 1, 0.0);
+  return energy_block<true>(args, 2, args.e_edge - 1, 2, args.e_edge - 1, 0.0);
 }

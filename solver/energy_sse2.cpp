@@ -6,6 +6,6 @@ namespace {
 #include "solver/energy_body.h"
 }  // namespace
 
-extern const EnergyTable kEnergy = {&node_energy, &total_energy, &energy_planes};
+extern const EnergyTable kEnergy = {&node_energy, &total_energy, &energy_rows};
 
 }  // namespace solver::sse2

@@ -32,23 +32,24 @@ struct KernelArgs {
 };
 
 /// The two half-steps; each returns true when its loops ran to their bound.
-/// `update_h_planes` is `update_h` on the planes x_first <= x < x_end only
-/// (clipped to 1..n-1; an empty range is a success, n = 0 a failure), so that a caller can run
-/// the step slab by slab while the slab is still in cache.
+/// `update_h_rows` is `update_h` on the rows y_first <= y < y_end of plane x only
+/// (clipped to 1..n-1; an empty range is a success, n = 0 a failure), so that a
+/// caller can run the step row by row while the rows it reads are still in cache.
 struct KernelTable {
   bool (*update_h)(const KernelArgs& args);
   bool (*update_e)(const KernelArgs& args);
-  bool (*update_h_planes)(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end);
+  bool (*update_h_rows)(const KernelArgs& args, std::uint64_t x, std::uint64_t y_first, std::uint64_t y_end);
 };
 
 /// Field energy at one cell (E there, H averaged with its lower neighbours) and
-/// summed over the cells 2..n of every axis. `energy_planes` adds the planes
-/// x_first <= x < x_end (clipped to 2..n) to `sum` in the order of the total, so
-/// slabs summed in order from 0.0 give the total's exact bits.
+/// summed over the cells 2..n of every axis. `energy_rows` adds the rows
+/// y_first <= y < y_end of plane x (clipped to 2..n) to `sum` in the order of the
+/// total, so rows summed in order from 0.0 give the total's exact bits.
 struct EnergyTable {
   double (*node_energy)(const KernelArgs& args, std::uint64_t x, std::uint64_t y, std::uint64_t z);
   double (*total_energy)(const KernelArgs& args);
-  double (*energy_planes)(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end, double sum);
+  double (*energy_rows)(const KernelArgs& args, std::uint64_t x, std::uint64_t y_first, std::uint64_t y_end,
+                        double sum);
 };
 
 // Each unit defines exactly one of these, constant-initialised, so reading a

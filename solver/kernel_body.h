@@ -130,20 +130,22 @@ bool use_prefetch(const KernelArgs& args) {
 }
 
 // H half-step on the cells 1..n-1 of every axis, restricted to the planes
-// x_first <= x < x_end (the whole step passes 1 and n - 1). The counters outlive
-// the loops: the step counts as done only when all three reached their bound,
-// which is false for n = 0 (the first index already lies past the bound).
+// x_first <= x < x_end and the rows y_first <= y < y_end (the whole step passes
+// 1 and n - 1 for both). The counters outlive the loops: the step counts as done
+// only when all three reached their bound, which is false for n = 0 (the first
+// index already lies past the bound).
 template <class Cells, bool kPrefetch>
-bool update_h_loops(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end) {
+bool update_h_loops(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end,
+                    std::uint64_t y_first, std::uint64_t y_end) {
   const std::uint64_t ne = args.e_edge;
   const std::uint64_t nh = args.h_edge;
   const std::uint64_t bound = ne - 2;
   const auto k = Cells::coefficient(args.h_coefficient);
   std::uint64_t x = x_first;
-  std::uint64_t y = 1;
+  std::uint64_t y = y_first;
   std::uint64_t z = 1;
   for (x = x_first; x < x_end; ++x) {
-    for (y = 1; y < bound; ++y) {
+    for (y = y_first; y < y_end; ++y) {
       Cell* h = args.h + cell_index(nh, x, y, 0);
       const Cell* e = args.e + cell_index(ne, x, y, 0);
       const Cell* ex = args.e + cell_index(ne, x + 1, y, 0);
@@ -154,7 +156,7 @@ bool update_h_loops(const KernelArgs& args, std::uint64_t x_first, std::uint64_t
       }
     }
   }
-  return x == x_end && y == bound && z == bound;
+  return x == x_end && y == y_end && z == bound;
 }
 
 // E half-step on the cells 2..n of every axis.
@@ -188,26 +190,25 @@ bool update_h_kernel(const KernelArgs& args) {
   if (args.e_edge < 2) return false;
   const std::uint64_t bound = args.e_edge - 2;
   if constexpr (Cells::kPrefetchHints) {
-    if (use_prefetch<Cells>(args)) return update_h_loops<Cells, true>(args, 1, bound);
+    if (use_prefetch<Cells>(args)) return update_h_loops<Cells, true>(args, 1, bound, 1, bound);
   }
-  return update_h_loops<Cells, false>(args, 1, bound);
+  return update_h_loops<Cells, false>(args, 1, bound, 1, bound);
 }
 
-// The same loops on the planes x_first <= x < x_end of the H step's range
-// 1..n-1 (clipped to it); an empty range does nothing and reports success, so a
-// caller may split the step into slabs of planes and combine the results. As
-// the whole step, it fails for n = 0.
+// The same loops on the rows y_first <= y < y_end of plane x, clipped to the H
+// step's range 1..n-1; an empty range does nothing and reports success, so a
+// caller may split the step into rows and combine the results. As the whole
+// step, it fails for n = 0. No hints: a caller that walks single rows sees the
+// next row coming and can fetch it itself.
 template <class Cells>
-bool update_h_planes_kernel(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end) {
+bool update_h_rows_kernel(const KernelArgs& args, std::uint64_t x, std::uint64_t y_first,
+                          std::uint64_t y_end) {
   if (args.e_edge < 3) return false;
   const std::uint64_t bound = args.e_edge - 2;
-  const std::uint64_t first = x_first < 1 ? 1 : x_first;
-  const std::uint64_t end = x_end < bound ? x_end : bound;
-  if (first >= end) return true;
-  if constexpr (Cells::kPrefetchHints) {
-    if (use_prefetch<Cells>(args)) return update_h_loops<Cells, true>(args, first, end);
-  }
-  return update_h_loops<Cells, false>(args, first, end);
+  const std::uint64_t first = y_first < 1 ? 1 : y_first;
+  const std::uint64_t end = y_end < bound ? y_end : bound;
+  if (x < 1 || x >= bound || first >= end) return true;
+  return update_h_loops<Cells, false>(args, x, x + 1, first, end);
 }
 
 template <class Cells>

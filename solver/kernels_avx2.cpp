@@ -7,11 +7,11 @@ namespace {
 
 bool update_h(const KernelArgs& args) { return update_h_kernel<ScalarCells>(args); }
 bool update_e(const KernelArgs& args) { return update_e_kernel<ScalarCells>(args); }
-bool update_h_planes(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end) {
-  return update_h_planes_kernel<ScalarCells>(args, x_first, x_end);
+bool update_h_rows(const KernelArgs& args, std::uint64_t x, std::uint64_t y_first, std::uint64_t y_end) {
+  return update_h_rows_kernel<ScalarCells>(args, x, y_first, y_end);
 }
 }  // namespace
 
-extern const KernelTable kKernels = {&update_h, &update_e, &update_h_planes};
+extern const KernelTable kKernels = {&update_h, &update_e, &update_h_rows};
 
 }  // namespace solver::avx2

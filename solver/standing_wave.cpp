@@ -17,10 +17,6 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kNodeTolerance = 1e-5;
 constexpr double kFinalTolerance = 0.1;
 
-// E and H planes of one slab of the set-up pass together stay well inside a
-// core's second-level cache.
-constexpr std::uint64_t kSlabBytes = std::uint64_t{256} << 10;
-
 std::uint64_t interior_edge(const FieldStorage& fields) {
   const std::uint64_t edge = fields.state().e.edge;
   return edge < 2 ? 0 : edge - 2;
@@ -36,15 +32,11 @@ std::vector<double> wave_table(std::uint64_t n) {
   return wave;
 }
 
-// E on the interior of the planes first <= x < end.
-void fill_wave_planes(FieldState& state, const std::vector<double>& wave, std::uint64_t first, std::uint64_t end) {
+// E on the interior of row (x, y).
+void fill_wave_row(FieldState& state, const std::vector<double>& wave, std::uint64_t x, std::uint64_t y) {
   const std::uint64_t n = wave.size() - 1;
-  for (std::uint64_t x = first; x < end; ++x) {
-    for (std::uint64_t y = 1; y <= n; ++y) {
-      Cell* row = &state.e.at(x, y, 0);
-      for (std::uint64_t z = 1; z <= n; ++z) row[z] = Cell{wave[x], wave[y], 0.0, 0.0};
-    }
-  }
+  Cell* row = &state.e.at(x, y, 0);
+  for (std::uint64_t z = 1; z <= n; ++z) row[z] = Cell{wave[x], wave[y], 0.0, 0.0};
 }
 
 }  // namespace
@@ -64,32 +56,29 @@ OptError StandingWave::initialize(FieldStorage& fields, const KernelTable& kerne
   const std::vector<double> wave = wave_table(n);
   const KernelArgs args = state.kernel_args();
   if (n < 2) {
-    // No plane of H to update: the whole kernel's own completion test decides
+    // No row of H to update: the whole kernel's own completion test decides
     // (it fails for n = 0).
-    fill_wave_planes(state, wave, 1, n + 1);
+    for (std::uint64_t x = 1; x <= n; ++x) {
+      for (std::uint64_t y = 1; y <= n; ++y) fill_wave_row(state, wave, x, y);
+    }
     if (!kernels.update_h(args)) return OptError::fail("failed to initalize H field");
     energy_init_ = energy.total_energy(args);
   } else {
-    // One pass over memory instead of three: each slab of E planes is filled,
-    // the H planes that now have both their E planes are updated and the
-    // planes whose H is final are summed, while the slab is still in cache.
-    // Plane x of H reads E planes x and x + 1; the energy of plane x reads H
-    // planes x - 1 and x (plane n of H is never updated). Both routines run
-    // their planes in the order of the whole pass, so the bits are the same.
-    const std::uint64_t plane_bytes = state.e.edge * state.e.edge * sizeof(Cell);
-    const std::uint64_t slab = std::max<std::uint64_t>(1, kSlabBytes / plane_bytes);
+    // One pass over memory instead of three, row by row: row y of E plane p is
+    // filled, then H row y - 1 of plane p - 1 is updated (it reads E rows y - 1
+    // and y of plane p - 1 and row y - 1 of plane p, all filled by now) and the
+    // energies of that row are added (they read H rows y - 1 and y - 2 of plane
+    // p - 1 and row y - 1 of plane p - 2, all final by now). The rows just
+    // written are still in cache when they are read, and the energies are added
+    // in the order of the whole sum, so the bits are those of three whole passes.
     bool h_ok = true;
     double sum = 0.0;
-    std::uint64_t h_next = 1;
-    std::uint64_t energy_next = 2;
-    for (std::uint64_t first = 1; first <= n; first += slab) {
-      const std::uint64_t end = std::min(n + 1, first + slab);
-      fill_wave_planes(state, wave, first, end);
-      h_ok = kernels.update_h_planes(args, h_next, end - 1) && h_ok;
-      h_next = end - 1;
-      const std::uint64_t energy_end = end == n + 1 ? n + 1 : end - 1;
-      sum = energy.energy_planes(args, energy_next, energy_end, sum);
-      energy_next = energy_end;
+    for (std::uint64_t p = 1; p <= n + 1; ++p) {
+      for (std::uint64_t y = 1; y <= n + 1; ++y) {
+        if (p <= n && y <= n) fill_wave_row(state, wave, p, y);
+        h_ok = kernels.update_h_rows(args, p - 1, y - 1, y) && h_ok;
+        sum = energy.energy_rows(args, p - 1, y - 1, y, sum);
+      }
     }
     if (!h_ok) return OptError::fail("failed to initalize H field");
     energy_init_ = sum;

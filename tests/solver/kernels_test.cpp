@@ -137,9 +137,10 @@ TEST_P(KernelTest, CompletionTestAtTinyGrids) {
   EXPECT_EQ(run_step(k, FieldStorage{}, 3).message(), "solver H step error in thread 3");
 }
 
-// update_h run slab by slab (any split, overlapping or out-of-range bounds
-// clipped) gives the bits of the whole step; an empty range touches nothing.
-TEST_P(KernelTest, HStepInSlabsMatchesWholeStep) {
+// update_h run in blocks of rows, plane by plane (any split, overlapping or
+// out-of-range bounds clipped), gives the bits of the whole step; an empty range
+// touches nothing.
+TEST_P(KernelTest, HStepInRowsMatchesWholeStep) {
   const KernelTable& k = *GetParam().kernels;
   const std::uint64_t n = 10;
   FieldStorage whole;
@@ -147,23 +148,27 @@ TEST_P(KernelTest, HStepInSlabsMatchesWholeStep) {
   testing::fill_random(whole.state().e, 5);
   testing::fill_random(whole.state().h, 6);
   ASSERT_TRUE(k.update_h(whole.state().kernel_args()));
-  for (std::uint64_t slab : {1u, 3u, 4u, 20u}) {
+  for (std::uint64_t rows : {1u, 3u, 4u, 20u}) {
     allocate(n);
     testing::fill_random(s().e, 5);
     testing::fill_random(s().h, 6);
     const auto untouched = snapshot(s().h);
-    EXPECT_TRUE(k.update_h_planes(s().kernel_args(), 7, 7));
-    EXPECT_TRUE(k.update_h_planes(s().kernel_args(), n, n + 5));
+    EXPECT_TRUE(k.update_h_rows(s().kernel_args(), 3, 7, 7));
+    EXPECT_TRUE(k.update_h_rows(s().kernel_args(), 3, n, n + 5));
+    EXPECT_TRUE(k.update_h_rows(s().kernel_args(), 0, 1, n));
+    EXPECT_TRUE(k.update_h_rows(s().kernel_args(), n, 1, n));
     EXPECT_EQ(snapshot(s().h), untouched);
-    for (std::uint64_t first = 0; first <= n; first += slab) {
-      EXPECT_TRUE(k.update_h_planes(s().kernel_args(), first, first + slab)) << slab << " " << first;
+    for (std::uint64_t x = 0; x <= n + 1; ++x) {
+      for (std::uint64_t first = 0; first <= n; first += rows) {
+        EXPECT_TRUE(k.update_h_rows(s().kernel_args(), x, first, first + rows)) << rows << " " << first;
+      }
     }
-    EXPECT_EQ(snapshot(s().h), snapshot(whole.state().h)) << "slab " << slab;
+    EXPECT_EQ(snapshot(s().h), snapshot(whole.state().h)) << "rows " << rows;
     EXPECT_EQ(snapshot(s().e), snapshot(whole.state().e));
   }
   // n = 0 fails like the whole step.
   allocate(0);
-  EXPECT_FALSE(k.update_h_planes(s().kernel_args(), 1, 2));
+  EXPECT_FALSE(k.update_h_rows(s().kernel_args(), 1, 1, 2));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllIsas, KernelTest,
@@ -204,9 +209,10 @@ TEST_P(EnergyTest, TotalIsOrderedSumOfNodeEnergies) {
   }
 }
 
-// Slabs of planes summed in order, each continuing the previous sum, give the
-// total's bits; ranges are clipped to 2..n and an empty one adds nothing.
-TEST_P(EnergyTest, SlabsInOrderGiveTheTotal) {
+// Blocks of rows summed plane by plane in order, each continuing the previous
+// sum, give the total's bits; ranges are clipped to 2..n and an empty one adds
+// nothing.
+TEST_P(EnergyTest, RowsInOrderGiveTheTotal) {
   const EnergyTable& energy = *GetParam().energy;
   for (std::uint64_t n : {2u, 9u}) {
     FieldStorage fields;
@@ -215,15 +221,19 @@ TEST_P(EnergyTest, SlabsInOrderGiveTheTotal) {
     testing::fill_random(fields.state().h, 4 + n);
     const KernelArgs args = fields.state().kernel_args();
     const double total = energy.total_energy(args);
-    for (std::uint64_t slab : {1u, 2u, 5u, 40u}) {
+    for (std::uint64_t rows : {1u, 2u, 5u, 40u}) {
       double sum = 0.0;
-      for (std::uint64_t first = 0; first <= n + 3; first += slab) {
-        sum = energy.energy_planes(args, first, first + slab, sum);
+      for (std::uint64_t x = 0; x <= n + 2; ++x) {
+        for (std::uint64_t first = 0; first <= n + 3; first += rows) {
+          sum = energy.energy_rows(args, x, first, first + rows, sum);
+        }
       }
-      EXPECT_EQ(std::memcmp(&total, &sum, sizeof(double)), 0) << "n = " << n << ", slab " << slab;
+      EXPECT_EQ(std::memcmp(&total, &sum, sizeof(double)), 0) << "n = " << n << ", rows " << rows;
     }
-    EXPECT_EQ(energy.energy_planes(args, 4, 4, 0.25), 0.25);
-    EXPECT_EQ(energy.energy_planes(args, n + 1, n + 9, 0.25), 0.25);
+    EXPECT_EQ(energy.energy_rows(args, 2, 4, 4, 0.25), 0.25);
+    EXPECT_EQ(energy.energy_rows(args, 2, n + 1, n + 9, 0.25), 0.25);
+    EXPECT_EQ(energy.energy_rows(args, n + 1, 2, n, 0.25), 0.25);
+    EXPECT_EQ(energy.energy_rows(args, 1, 2, n, 0.25), 0.25);
   }
 }
 

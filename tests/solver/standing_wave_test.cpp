@@ -124,10 +124,10 @@ const StandingWave& wave_of(Solver& s) {
 std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 // initialize fills E from one sine table and runs update_h and the energy
-// slab by slab; the fields, energy_init and every node energy must carry the
-// bits of the plain procedure: two sines per cell, one whole update_h, one
-// whole total_energy. Sizes with one and with several planes per slab, a
-// slab count that does not divide n, and the grids without nodes.
+// row by row in one pass; the fields, energy_init and every node energy must
+// carry the bits of the plain procedure: two sines per cell, one whole
+// update_h, one whole total_energy. Even and odd sizes, and the grids without
+// nodes.
 TEST_P(StandingWaveTest, InitializeMatchesPerCellFormulaBitForBit) {
   const WaveTables tables = wave_tables(GetParam());
   for (std::uint64_t n : {48u, 50u, 64u, 97u, 2u, 1u}) {
