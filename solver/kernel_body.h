@@ -148,8 +148,8 @@ bool update_h_loops(const KernelArgs& args, std::uint64_t x_first, std::uint64_t
     for (y = y_first; y < y_end; ++y) {
       Cell* h = args.h + cell_index(nh, x, y, 0);
       const Cell* e = args.e + cell_index(ne, x, y, 0);
-      const Cell* ex = args.e + cell_index(ne, x + 1, y, 0);
-      const Cell* ey = args.e + cell_index(ne, x, y + 1, 0);
+      const Cell* ex = e + ne * ne;
+      const Cell* ey = e + ne;
       for (z = 1; z < bound; ++z) {
         prefetch_ahead<kPrefetch>(ex + z, h + z, ey + z);
         Cells::update_h(h + z, e + z, ex + z, ey + z, e + z + 1, k);
@@ -174,8 +174,8 @@ bool update_e_loops(const KernelArgs& args) {
     for (y = 2; y < bound; ++y) {
       Cell* e = args.e + cell_index(ne, x, y, 0);
       const Cell* h = args.h + cell_index(nh, x, y, 0);
-      const Cell* hx = args.h + cell_index(nh, x - 1, y, 0);
-      const Cell* hy = args.h + cell_index(nh, x, y - 1, 0);
+      const Cell* hx = h - nh * nh;
+      const Cell* hy = h - nh;
       for (z = 2; z < bound; ++z) {
         prefetch_ahead<kPrefetch>(h + z, e + z, hx + z);
         Cells::update_e(e + z, h + z, hx + z, hy + z, h + z - 1, k);
