@@ -71,6 +71,10 @@ versus_table() {
   awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %7s\n", "isa", "n", "threads", "program", "plain", "ratio"}
        {printf "%-5s %5d %7d %10.1f %10.1f %7.3f\n", $2, $3, $4, $5, $6, $7}' "$2"
   echo
+  echo "innermost loops of the scalar kernels and of the plain loops, instructions per cell, from the object"
+  echo "code (perf/inner_loops.sh): equal loops on the same grids differ only by the machine's noise"
+  "$root/perf/inner_loops.sh" "$build" || true
+  echo
 }
 
 # ---- set-up: the program's own "initialization took" line ---------------------
