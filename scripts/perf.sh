@@ -11,7 +11,7 @@
 #   --versus       only the kernels against the plain reference loops (10 to 17 minutes;
 #                  n = 512 with one thread per core needs about 9 GB per thread).
 #   --init         only the set-up table: "initialization took" of both workloads,
-#                  one thread, n in 192 384 640 (3 paired runs, medians; n = 640 needs
+#                  one thread, n in 192 384 640 (5 paired runs, medians; n = 640 needs
 #                  about 17 GB), and the set-up phases at n = 384 (about 3 minutes).
 #   --all          whole-program rows for every n and thread count (about 12 minutes).
 #   --spread       adds five consecutive 10 s runs (standing_wave, sse2, n = 192,
@@ -85,7 +85,7 @@ init_ms() {
     sed -n 's/^initialization took \([0-9]*\)ms.*/\1/p' | head -n 1
 }
 if [ "$init" -eq 1 ]; then
-  pairs=3
+  pairs=5
   echo "set-up time, zelvo -d 1 -n 1 -s n, \"initialization took\" (allocate and initialize of one worker);"
   echo "medians over $pairs paired runs, ratio = standing wave / soft Gaussian (median of the pairs' ratios)"
   printf "%5s %18s %18s %7s\n" "n" "standing_wave ms" "soft_gaussian ms" "ratio"
