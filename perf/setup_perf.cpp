@@ -10,8 +10,9 @@
 // where soft and wave are allocate + initialize of each workload (what the
 // program's "initialization took" line covers, less the thread start), and the
 // last three are the standing wave's other phases, each timed alone as one
-// whole pass over the initialised grid (initialize itself runs the fill,
-// update_h and the energy sum together, row by row).
+// whole pass over the initialised grid (the standing wave's allocate leaves the
+// zero-fill to initialize, which runs it with the fill, update_h and the energy
+// sum together, row by row).
 #include <algorithm>
 #include <chrono>
 #include <cstdint>

@@ -109,9 +109,10 @@ if [ "$init" -eq 1 ]; then
   done
   echo
   echo "set-up phases at n = 384, one thread, ms, medians over 5 rounds: allocate = both arrays obtained and"
-  echo "zero-filled; soft / wave = allocate + initialize of each workload; update_h, total_energy and the node"
-  echo "energies each timed alone as one whole pass (the standing wave's initialize runs the fill, update_h and"
-  echo "the energy sum together, row by row)"
+  echo "zero-filled; soft / wave = allocate + initialize of each workload (the standing wave's arrays skip the"
+  echo "zero-fill: its initialize writes every cell, running the fill, the zeroing of H, update_h and the"
+  echo "energy sum together, row by row); update_h, total_energy and the node energies each timed alone as one"
+  echo "whole pass"
   printf "%-5s %9s %9s %9s %9s %13s %7s\n" "isa" "allocate" "soft" "wave" "update_h" "total_energy" "nodes"
   for isa in sse2 fma; do
     "$setup_perf" --rounds=5 --isa="$isa" 384 2>/dev/null |

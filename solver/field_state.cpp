@@ -22,7 +22,8 @@ std::optional<std::uint64_t> cube_count(std::uint64_t edge) {
   return square * edge;
 }
 
-CellBuffer::CellBuffer(std::uint64_t count, bool large_pages, std::uint64_t lead_bytes)
+CellBuffer::CellBuffer(std::uint64_t count, bool large_pages, std::uint64_t lead_bytes,
+                       CellFill fill)
     : large_pages_(large_pages) {
   if (count == 0) return;
   if (lead_bytes % 64 != 0) return;
@@ -34,7 +35,9 @@ CellBuffer::CellBuffer(std::uint64_t count, bool large_pages, std::uint64_t lead
   block_ = block;
   data_ = reinterpret_cast<Cell*>(static_cast<unsigned char*>(block) + lead_bytes);
   // Zeroing here also touches every page before the timed loop.
-  for (std::uint64_t i = 0; i < count; ++i) data_[i] = Cell{0.0, 0.0, 0.0, 0.0};
+  if (fill == CellFill::zeroed) {
+    for (std::uint64_t i = 0; i < count; ++i) data_[i] = Cell{0.0, 0.0, 0.0, 0.0};
+  }
   count_ = count;
 }
 
@@ -73,7 +76,7 @@ KernelArgs FieldState::kernel_args() const {
                     e_coefficient,  h_coefficient, cell_volume};
 }
 
-OptError FieldStorage::allocate(const FieldParams& params) {
+OptError FieldStorage::allocate(const FieldParams& params, CellFill fill) {
   FieldState fresh;
   // An edge that wraps past 64 bits gets no storage (edge 0 means no cells).
   const std::uint64_t edge = params.grid_edge > kMax - 2 ? 0 : params.grid_edge + 2;
@@ -81,8 +84,8 @@ OptError FieldStorage::allocate(const FieldParams& params) {
   fresh.e.edge = edge;
   fresh.h.edge = edge;
   if (count) {
-    fresh.e.cells = CellBuffer(*count, params.large_pages);
-    fresh.h.cells = CellBuffer(*count, params.large_pages, kFieldStaggerBytes);
+    fresh.e.cells = CellBuffer(*count, params.large_pages, 0, fill);
+    fresh.h.cells = CellBuffer(*count, params.large_pages, kFieldStaggerBytes, fill);
   }
   fresh.cell_size = params.cell_size;
   fresh.time_step = 0.5 * fresh.cell_size;

@@ -11,6 +11,10 @@
 
 namespace solver {
 
+/// Whether new field memory is zero-filled when it is obtained, or left for
+/// its owner, who then writes every cell before anything reads one.
+enum class CellFill { zeroed, unwritten };
+
 /// An owned, zero-filled block of cells, from 64-byte-aligned heap memory or
 /// from large pages; released with the call that matches how it was obtained.
 /// The cells may start `lead_bytes` past the start of the block (a multiple of
@@ -18,10 +22,11 @@ namespace solver {
 class CellBuffer {
  public:
   CellBuffer() = default;
-  /// Obtains `count` zeroed cells, `lead_bytes` into the block. On failure (no
-  /// memory, or a byte count that does not fit in 64 bits) the buffer is left
-  /// without storage.
-  CellBuffer(std::uint64_t count, bool large_pages, std::uint64_t lead_bytes = 0);
+  /// Obtains `count` cells, `lead_bytes` into the block, zeroed unless `fill`
+  /// says otherwise. On failure (no memory, or a byte count that does not fit
+  /// in 64 bits) the buffer is left without storage.
+  CellBuffer(std::uint64_t count, bool large_pages, std::uint64_t lead_bytes = 0,
+             CellFill fill = CellFill::zeroed);
   CellBuffer(CellBuffer&& other) noexcept;
   CellBuffer& operator=(CellBuffer&& other) noexcept;
   CellBuffer(const CellBuffer&) = delete;
@@ -96,8 +101,9 @@ class FieldStorage {
 
   /// Obtains a new pair of arrays first and only then releases the old pair.
   /// Fails with "field allocation failed" when either array has no storage; the
-  /// arrays obtained are kept either way.
-  [[nodiscard]] OptError allocate(const FieldParams& params);
+  /// arrays obtained are kept either way. With `CellFill::unwritten` the cells
+  /// hold whatever the memory held, and the caller must write all of them.
+  [[nodiscard]] OptError allocate(const FieldParams& params, CellFill fill = CellFill::zeroed);
   /// Releases H, then E, if allocated.
   void release();
 

@@ -33,15 +33,22 @@ std::vector<double> wave_table(std::uint64_t n) {
   return wave;
 }
 
-// E on the interior of row (x, y). The row is built in `scratch` (n cells, in
-// cache) and copied: the library's block copy writes whole lines without first
-// reading them from memory, which a loop of cell stores does; the set-up pass
-// is bound by memory, and this saves a read of all of E.
+// Row (x, y) of E, halo cells included. The row is built in `scratch` (n + 2
+// cells, in cache, zero at both ends) and copied: the library's block copy
+// writes whole lines without first reading them from memory, which a loop of
+// cell stores does; the set-up pass is bound by memory, and this saves a read
+// of all of E.
 void fill_wave_row(FieldState& state, const std::vector<double>& wave, std::vector<Cell>& scratch,
                    std::uint64_t x, std::uint64_t y) {
   const std::uint64_t n = wave.size() - 1;
-  for (std::uint64_t z = 0; z < n; ++z) scratch[z] = Cell{wave[x], wave[y], 0.0, 0.0};
-  std::memcpy(&state.e.at(x, y, 1), scratch.data(), n * sizeof(Cell));
+  for (std::uint64_t z = 1; z <= n; ++z) scratch[z] = Cell{wave[x], wave[y], 0.0, 0.0};
+  std::memcpy(&state.e.at(x, y, 0), scratch.data(), (n + 2) * sizeof(Cell));
+}
+
+// Zeroes `rows` whole rows of `a` from row (x, y) on (they may run on into the
+// next planes). All-zero bytes are 0.0.
+void zero_rows(const FieldArray& a, std::uint64_t x, std::uint64_t y, std::uint64_t rows) {
+  std::memset(&a.at(x, y, 0), 0, rows * a.edge * sizeof(Cell));
 }
 
 }  // namespace
@@ -58,34 +65,49 @@ OptError StandingWave::initialize(FieldStorage& fields, const KernelTable& kerne
 
   FieldState& state = fields.state();
   const std::uint64_t n = interior_edge(fields);
+  const std::uint64_t edge = state.e.edge;
   const std::vector<double> wave = wave_table(n);
-  std::vector<Cell> scratch(n);
+  std::vector<Cell> scratch(edge, Cell{0.0, 0.0, 0.0, 0.0});
   const KernelArgs args = state.kernel_args();
+  // The arrays come unwritten (the solver leaves the zero-fill to this pass):
+  // every cell of both is written below before anything reads it.
   if (n < 2) {
     // No row of H to update: the whole kernel's own completion test decides
     // (it fails for n = 0).
+    std::memset(state.e.cells.data(), 0, state.e.cells.count() * sizeof(Cell));
+    std::memset(state.h.cells.data(), 0, state.h.cells.count() * sizeof(Cell));
     for (std::uint64_t x = 1; x <= n; ++x) {
       for (std::uint64_t y = 1; y <= n; ++y) fill_wave_row(state, wave, scratch, x, y);
     }
     if (!kernels.update_h(args)) return OptError::fail("failed to initalize H field");
     energy_init_ = energy.total_energy(args);
   } else {
-    // One pass over memory instead of three, row by row: row y of E plane p is
-    // filled, then H row y - 1 of plane p - 1 is updated (it reads E rows y - 1
-    // and y of plane p - 1 and row y - 1 of plane p, all filled by now) and the
-    // energies of that row are added (they read H rows y - 1 and y - 2 of plane
-    // p - 1 and row y - 1 of plane p - 2, all final by now). The rows just
-    // written are still in cache when they are read, and the energies are added
-    // in the order of the whole sum, so the bits are those of three whole passes.
+    // One pass over memory, row by row: row y of E plane p is written, then H
+    // row y - 1 of plane p - 1 is zeroed and updated (the update reads E rows
+    // y - 1 and y of plane p - 1 and row y - 1 of plane p, all written by now)
+    // and the energies of that row are added (they read H rows y - 1 and y - 2
+    // of plane p - 1 and row y - 1 of plane p - 2, all final by now). Each row
+    // is still in cache when it is read again, the zero-fill of H costs no
+    // trip to memory of its own, and the energies are added in the order of
+    // the whole sum, so the bits are those of a zero-fill and three whole passes.
     bool h_ok = true;
     double sum = 0.0;
+    zero_rows(state.e, 0, 0, edge);
     for (std::uint64_t p = 1; p <= n + 1; ++p) {
+      zero_rows(state.e, p, 0, 1);
       for (std::uint64_t y = 1; y <= n + 1; ++y) {
-        if (p <= n && y <= n) fill_wave_row(state, wave, scratch, p, y);
+        if (p <= n && y <= n) {
+          fill_wave_row(state, wave, scratch, p, y);
+        } else {
+          zero_rows(state.e, p, y, 1);
+        }
+        zero_rows(state.h, p - 1, y - 1, 1);
         h_ok = kernels.update_h_rows(args, p - 1, y - 1, y) && h_ok;
         sum = energy.energy_rows(args, p - 1, y - 1, y, sum);
       }
+      zero_rows(state.h, p - 1, n + 1, 1);
     }
+    zero_rows(state.h, n + 1, 0, edge);
     if (!h_ok) return OptError::fail("failed to initalize H field");
     energy_init_ = sum;
   }

@@ -13,8 +13,9 @@ namespace solver {
 /// a curl-free sine field that a correct machine leaves bit-for-bit unchanged.
 class StandingWave {
  public:
-  /// Flush-to-zero on, the sine field in E, one `update_h` with the solver's own
-  /// kernels, then the energies the checks compare against.
+  /// Flush-to-zero on, the sine field in E (every other cell of both arrays
+  /// zero, whatever they held), one `update_h` with the solver's own kernels,
+  /// then the energies the checks compare against.
   [[nodiscard]] OptError initialize(FieldStorage& fields, const KernelTable& kernels,
                                     const EnergyTable& energy);
   /// Every sample node's energy against its starting value (deviation 1e-5).
@@ -45,6 +46,11 @@ template <class Base, const EnergyTable& energy>
 class StandingWaveSolver : public Base {
  public:
   explicit StandingWaveSolver(std::uint32_t thread_index) : Base(thread_index) {}
+  /// The arrays without the zero-fill: `initialize` writes every cell in its
+  /// one pass, so a separate fill would only cost a pass over memory.
+  [[nodiscard]] OptError allocate(const FieldParams& params) override {
+    return this->fields_.allocate(params, CellFill::unwritten);
+  }
   [[nodiscard]] OptError initialize() override { return wave_.initialize(this->fields_, this->kernels(), energy); }
   [[nodiscard]] OptError pre_step(std::uint64_t) override { return {}; }
   [[nodiscard]] OptError verify_step(std::uint64_t) override {
