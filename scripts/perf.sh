@@ -7,8 +7,8 @@
 #                  all cores; the kernels against plain reference loops, n in 64
 #                  128 192 256 384 512; whole-program rows (zelvo -d 10, both
 #                  workloads) at n = 64 one thread and n = 192 all cores.
-#                  About 15 to 25 minutes on a two-core machine.
-#   --versus       only the kernels against the plain reference loops (10 to 17 minutes;
+#                  About 25 to 35 minutes on a two-core machine.
+#   --versus       only the kernels against the plain reference loops (about 18 minutes;
 #                  n = 512 with one thread per core needs about 9 GB per thread).
 #   --init         only the set-up table: "initialization took" of both workloads,
 #                  one thread, n in 192 384 640 (5 paired runs, medians; n = 640 needs
