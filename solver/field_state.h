@@ -15,10 +15,11 @@ namespace solver {
 /// its owner, who then writes every cell before anything reads one.
 enum class CellFill { zeroed, unwritten };
 
-/// An owned, zero-filled block of cells, from 64-byte-aligned heap memory or
-/// from large pages; released with the call that matches how it was obtained.
-/// The cells may start `lead_bytes` past the start of the block (a multiple of
-/// 64, so a cell never straddles a line).
+/// An owned block of cells (zero-filled unless its owner writes them all
+/// itself), from 64-byte-aligned heap memory or from large pages; released with
+/// the call that matches how it was obtained. The cells may start `lead_bytes`
+/// past the start of the block (a multiple of 64, so a cell never straddles a
+/// line).
 class CellBuffer {
  public:
   CellBuffer() = default;
