@@ -1,6 +1,5 @@
 #include "solver/standing_wave.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -74,8 +73,8 @@ OptError StandingWave::initialize(FieldStorage& fields, const KernelTable& kerne
   if (n < 2) {
     // No row of H to update: the whole kernel's own completion test decides
     // (it fails for n = 0).
-    std::memset(state.e.cells.data(), 0, state.e.cells.count() * sizeof(Cell));
-    std::memset(state.h.cells.data(), 0, state.h.cells.count() * sizeof(Cell));
+    zero_rows(state.e, 0, 0, edge * edge);
+    zero_rows(state.h, 0, 0, edge * edge);
     for (std::uint64_t x = 1; x <= n; ++x) {
       for (std::uint64_t y = 1; y <= n; ++y) fill_wave_row(state, wave, scratch, x, y);
     }
