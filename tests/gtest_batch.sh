@@ -1,0 +1,81 @@
+#!/bin/sh
+# All the cases of a GoogleTest binary in one process (under Wine one Wine start,
+# under a sanitizer one runtime start, instead of one per case), while ctest
+# still has one test per case that passes, fails or is skipped as that case did.
+#
+#   gtest_batch.sh DIR [EMULATOR...] -- BINARY --run
+#       runs every case once; DIR gets the output and one file per case
+#   gtest_batch.sh DIR [EMULATOR...] -- BINARY --gtest_filter=CASE ...
+#       prints CASE's part of that output; its exit code is the case's verdict
+#   gtest_batch.sh DIR [EMULATOR...] -- BINARY ARGS...
+#       runs the binary (gtest_discover_tests lists the cases this way)
+set -u
+dir=$1
+shift
+runner=""
+while [ $# -gt 0 ] && [ "$1" != -- ]; do
+  runner="$runner $1"
+  shift
+done
+[ $# -ge 2 ] || { echo "usage: gtest_batch.sh DIR [EMULATOR...] -- BINARY ARGS..." >&2; exit 2; }
+shift
+binary=$1
+shift
+
+# A case's file name: its full name with the parameter separator made safe.
+case_file() { printf '%s/cases/%s' "$dir" "$(printf '%s' "$1" | tr '/' '~')"; }
+
+case "$1" in
+  --run)
+    rm -rf "$dir"
+    mkdir -p "$dir/cases"
+    $runner "$binary" --gtest_color=no >"$dir/output.txt" 2>&1 </dev/null
+    rc=$?
+    # Split the output at the case markers; Wine writes "\r\n".
+    awk -v dir="$dir/cases" '
+      { sub(/\r$/, "") }
+      /^\[ RUN      \] / { name = substr($0, 14); gsub("/", "~", name); body = ""; open = 1 }
+      open { body = body $0 "\n" }
+      open && /^\[ +(OK|FAILED|SKIPPED) +\] / {
+        verdict = $0 ~ /^\[ +OK +\]/ ? "ok" : ($0 ~ /SKIPPED/ ? "skipped" : "failed")
+        printf "%s", body > (dir "/" name "." verdict)
+        close(dir "/" name "." verdict)
+        open = 0
+      }
+      END { if (open) { printf "%s", body > (dir "/" name ".unfinished") } }
+    ' "$dir/output.txt"
+    tr -d '\r' <"$dir/output.txt"
+    # Exit code 1 for exactly the failed cases: they report themselves. Anything
+    # else (a crash, a sanitizer report, a leak found at exit, a failure outside
+    # every case) is the run's own failure.
+    failed=$(ls "$dir/cases" | grep -c '\.failed$')
+    listed=$(tr -d '\r' <"$dir/output.txt" |
+      sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p')
+    if [ "$rc" -eq 1 ] && [ "$failed" -gt 0 ] && [ "$listed" = "$failed" ] &&
+        ! ls "$dir/cases" | grep -q '\.unfinished$'; then
+      exit 0
+    fi
+    exit "$rc"
+    ;;
+  --gtest_filter=*)
+    name=${1#--gtest_filter=}
+    file=$(case_file "$name")
+    for verdict in ok skipped failed unfinished; do
+      [ -f "$file.$verdict" ] || continue
+      cat "$file.$verdict"
+      case $verdict in
+        ok|skipped) exit 0 ;;
+        failed) exit 1 ;;
+        unfinished)
+          echo "--- the run ended inside this case; the end of its output:"
+          tail -n 40 "$dir/output.txt" | tr -d '\r'
+          exit 1 ;;
+      esac
+    done
+    echo "no result for $name: its run did not reach it (see $dir/output.txt)"
+    exit 1
+    ;;
+  *)
+    exec $runner "$binary" "$@"
+    ;;
+esac
