@@ -3,7 +3,8 @@
 # Usage: scripts/deps.sh build|test|perf
 set -eu
 
-build_pkgs="cmake ninja-build g++ libfmt-dev"
+# ccache keeps compiled objects outside the tree for every build and clone.
+build_pkgs="cmake ninja-build g++ libfmt-dev ccache"
 # The Windows build is cross-compiled with MinGW-w64 and tested under Wine.
 test_pkgs="$build_pkgs libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64"
 # The Debian package and its manual page: help2man makes the page, groff and col
@@ -44,7 +45,9 @@ fi
 echo "installing:$missing" >&2
 export DEBIAN_FRONTEND=noninteractive
 # A fresh image has empty package lists; refresh them only when an install needs it.
-if ! apt-get install -y -q --no-install-recommends $missing >&2; then
-  apt-get update -q >&2
-  apt-get install -y -q --no-install-recommends $missing >&2
+# Another install may hold the package lock for a while: wait for it.
+apt_get() { apt-get -o DPkg::Lock::Timeout=300 "$@" >&2; }
+if ! apt_get install -y -q --no-install-recommends $missing; then
+  apt_get update -q
+  apt_get install -y -q --no-install-recommends $missing
 fi

@@ -1,65 +1,105 @@
 #!/bin/sh
 # Installs what the tests need, builds every configuration and runs every test.
+#
+# Three lanes run side by side: the builder makes one configuration after the
+# other (ninja at full width), the tester runs each configuration's tests as soon
+# as it is built, and a third lane checks the Debian package and then fuzzes
+# (one core) as soon as the fuzz build is there.
+# Each phase writes its output to build/logs/<phase>.log; the console gets a
+# line per phase, the log's end for the first phase that fails (which stops the
+# others), and a table of the phases' times at the end.
+#   test.sh                 everything
+#   test.sh --phase NAME    one phase alone, output to the console
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+self="$root/scripts/test.sh"
 cd "$root"
+logs=build/logs
 
-"$root/scripts/deps.sh" test
+# ------------------------------------------------------------------ the phases
+# A new phase is a function phase_<name>, a title in title(), and its name in a
+# lane below.
 
-# A tree configured before help2man and dpkg-dev were installed has no manual
-# page and no Debian package: configure it again.
-if [ ! -f build/native/CMakeCache.txt ] ||
-    grep -q -E '^ZELVO_(HELP2MAN|GROFF|COL|DPKG_SHLIBDEPS):FILEPATH=.*NOTFOUND' build/native/CMakeCache.txt; then
-  cmake --preset native
-fi
-cmake --build --preset native
-ctest --preset native
+title() {
+  case $1 in
+    deps) echo "Debian packages" ;;
+    native_build) echo "native build" ;;
+    native_test) echo "native ctest" ;;
+    package) echo "package, lintian, packaged run, manual page" ;;
+    fuzz_build) echo "fuzz build (clang)" ;;
+    fuzz) echo "fuzzing" ;;
+    tsan_build) echo "ThreadSanitizer build" ;;
+    tsan_test) echo "ThreadSanitizer ctest" ;;
+    asan_build) echo "AddressSanitizer + UBSan build" ;;
+    asan_test) echo "AddressSanitizer + UBSan ctest" ;;
+    windows_build) echo "Windows configure + build" ;;
+    windows_test) echo "Windows ctest under Wine" ;;
+    *) echo "$1" ;;
+  esac
+}
+
+phase_deps() { "$root/scripts/deps.sh" test; }
+
+# Configures a preset once, and again when its cache predates a package it looks
+# for (help2man, dpkg-dev and ccache arrive with deps.sh).
+configure() {
+  cache=build/$1/CMakeCache.txt
+  if [ ! -f "$cache" ] ||
+      grep -q -E '^ZELVO_(HELP2MAN|GROFF|COL|DPKG_SHLIBDEPS|CCACHE):FILEPATH=.*NOTFOUND' "$cache"; then
+    cmake --preset "$1"
+  fi
+}
+build() { configure "$1" && cmake --build --preset "$1"; }
+
+phase_native_build() { build native; }
+phase_native_test() { ctest --preset native; }
 
 # The Debian package: no lintian error or warning; unpacked into a scratch folder,
 # its program prints the help the tests expect and completes a one-second run;
 # its manual page renders without a warning.
-cpack --preset native -G DEB
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
-deb=build/native/package/zelvo_${version}_amd64.deb
-lintian --fail-on error,warning "$deb"
-rm -rf build/native/deb-check
-dpkg-deb -x "$deb" build/native/deb-check
-build/native/deb-check/usr/bin/zelvo --help | diff -u tests/e2e/help.txt -
-if ! build/native/deb-check/usr/bin/zelvo -d 1 -s 64 -n 1 </dev/null >build/native/deb-check.log 2>&1; then
-  cat build/native/deb-check.log
-  echo "the packaged zelvo failed its one-second run" >&2
-  exit 1
-fi
-man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
-  man --warnings -E UTF-8 -l build/native/deb-check/usr/share/man/man1/zelvo.1.gz 2>&1 >/dev/null)
-if [ -n "$man_warnings" ]; then
-  echo "$man_warnings" >&2
-  exit 1
-fi
+phase_package() {
+  cpack --preset native -G DEB
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
+  deb=build/native/package/zelvo_${version}_amd64.deb
+  lintian --fail-on error,warning "$deb"
+  rm -rf build/native/deb-check
+  dpkg-deb -x "$deb" build/native/deb-check
+  build/native/deb-check/usr/bin/zelvo --help | diff -u tests/e2e/help.txt -
+  if ! build/native/deb-check/usr/bin/zelvo -d 1 -s 64 -n 1 </dev/null >build/native/deb-check.log 2>&1; then
+    cat build/native/deb-check.log
+    echo "the packaged zelvo failed its one-second run" >&2
+    return 1
+  fi
+  man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+    man --warnings -E UTF-8 -l build/native/deb-check/usr/share/man/man1/zelvo.1.gz 2>&1 >/dev/null)
+  if [ -n "$man_warnings" ]; then
+    echo "$man_warnings" >&2
+    return 1
+  fi
+  echo "package ok: $deb"
+}
 
 # The multi-thread tests (coordinator, barrier, short runs with 2 threads) under
 # ThreadSanitizer; any report fails the test.
-if [ ! -f build/tsan/CMakeCache.txt ]; then
-  cmake --preset tsan
-fi
-cmake --build --preset tsan
-ctest --preset tsan
+phase_tsan_build() { build tsan; }
+phase_tsan_test() { ctest --preset tsan; }
 
 # Unit and end-to-end tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 # any report fails the test.
-if [ ! -f build/asan/CMakeCache.txt ]; then
-  cmake --preset asan
-fi
-cmake --build --preset asan
-ctest --preset asan
+phase_asan_build() { build asan; }
+phase_asan_test() { ctest --preset asan; }
 
 # The command-line fuzzer (clang 14 only) for 30 s, from a scratch copy of the seed
 # corpus so the committed seeds stay as they are; a crash, hang or leak fails.
-if command -v clang++-14 >/dev/null 2>&1; then
-  if [ ! -f build/fuzz/CMakeCache.txt ]; then
-    cmake --preset fuzz
+have_clang() { command -v clang++-14 >/dev/null 2>&1; }
+phase_fuzz_build() {
+  if have_clang; then build fuzz; else echo "clang++-14 not found: no fuzz build"; fi
+}
+phase_fuzz() {
+  if ! have_clang; then
+    echo "clang++-14 not found: fuzz step skipped"
+    return 0
   fi
-  cmake --build --preset fuzz
   rm -rf build/fuzz/corpus-run build/fuzz/artifacts
   mkdir -p build/fuzz/corpus-run build/fuzz/artifacts
   cp fuzz/corpus/cmdline/* build/fuzz/corpus-run/
@@ -68,22 +108,142 @@ if command -v clang++-14 >/dev/null 2>&1; then
       >build/fuzz/cmdline_fuzz.log 2>&1; then
     tail -n 60 build/fuzz/cmdline_fuzz.log
     echo "cmdline_fuzz failed; the input is in build/fuzz/artifacts/" >&2
-    exit 1
+    return 1
   fi
   grep -E '^(Done|stat::number_of_executed_units|stat::average_exec_per_sec)' build/fuzz/cmdline_fuzz.log || true
-else
-  echo "clang++-14 not found: fuzz step skipped"
-fi
+}
 
-# The Windows build, its tests run under Wine. No Wine server may outlive this
-# script: a lingering one would hold the caller's output open.
+# The Windows build, its tests run under Wine. One Wine server serves the whole
+# run (the build's configure starts it) and is stopped at the end.
+phase_windows_build() { build windows; }
+phase_windows_test() { ctest --preset windows; }
+export ZELVO_WINE_LINGER_S=3600
+
+# ------------------------------------------------------------------ machinery
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+seconds() { printf '%d.%d' $(($1 / 1000)) $(($1 % 1000 / 100)); }
+
+# What a phase's log says it did: the test count of a ctest run, the runs of the fuzzer.
+counts() {
+  log=$logs/$1.log
+  [ -f "$log" ] || return 0
+  n=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | tail -n 1)
+  [ -z "$n" ] || { printf '%s tests' "$n"; return 0; }
+  n=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\)$/\1/p' build/fuzz/cmdline_fuzz.log 2>/dev/null | tail -n 1)
+  if [ "$1" = fuzz ] && [ -n "$n" ]; then printf '%s runs' "$n"; fi
+}
+
+# run_phase NAME: runs phase_NAME with its output in its log and records how it went.
+run_phase() {
+  start=$(now_ms)
+  echo "$start" >"$logs/$1.start"
+  echo "  ..  $(title "$1")"
+  # A shell of its own: inside an "if" a function would run without set -e.
+  if "$self" --phase "$1" >"$logs/$1.log" 2>&1 </dev/null; then status=ok; else status=FAIL; fi
+  ms=$(($(now_ms) - start))
+  echo "$status $ms" >"$logs/$1.result"
+  printf '  %-4s %-46s %6s s  %s\n' "$status" "$(title "$1")" "$(seconds "$ms")" "$(counts "$1")"
+  if [ "$status" = FAIL ]; then
+    # The first failure is the one reported.
+    if mkdir "$logs/failed" 2>/dev/null; then echo "$1" >"$logs/failed/phase"; fi
+    return 1
+  fi
+}
+
+# after NAME: waits until phase NAME (another lane's) has ended; false unless it passed.
+after() {
+  until [ -f "$logs/$1.result" ]; do
+    [ ! -d "$logs/failed" ] || return 1
+    sleep 0.2
+  done
+  [ "$(cut -d' ' -f1 "$logs/$1.result")" = ok ]
+}
+
+# A lane: its phases one after the other; "after:NAME" waits for another lane's phase.
+lane() {
+  for step; do
+    case $step in
+      after:*) after "${step#after:}" || return 1 ;;
+      *) run_phase "$step" || return 1 ;;
+    esac
+  done
+}
+
+case "${1:-}" in
+  --phase) "phase_$2"; exit ;;
+  --lane) shift; lane "$@"; exit ;;
+  "") ;;
+  *) echo "usage: test.sh [--phase NAME]" >&2; exit 2 ;;
+esac
+
+# ------------------------------------------------------------------ the run
+rm -rf "$logs"
+mkdir -p "$logs"
+run_start=$(now_ms)
+
+lanes=""
+stop_lanes() {
+  for pid in $lanes; do kill -TERM -- "-$pid" 2>/dev/null || true; done
+  for pid in $lanes; do wait "$pid" 2>/dev/null || true; done
+  lanes=""
+}
+# No Wine server may outlive this script: a lingering one would hold the caller's
+# output open.
 stop_wine() {
   if [ -x build/windows/wine-run ]; then build/windows/wine-run --kill; fi
 }
-trap stop_wine EXIT
+trap 'stop_lanes; stop_wine' EXIT
 trap 'exit 130' INT TERM
-if [ ! -f build/windows/CMakeCache.txt ]; then
-  cmake --preset windows
+
+table() {
+  printf '\n%-46s %7s %7s  %-4s %s\n' phase start s result counts
+  for log in "$logs"/*.start; do
+    [ -f "$log" ] || continue
+    name=$(basename "$log" .start)
+    start=$(($(cat "$log") - run_start))
+    if [ -f "$logs/$name.result" ]; then
+      set -- $(cat "$logs/$name.result")
+    else
+      set -- stopped $(($(now_ms) - $(cat "$log")))
+    fi
+    printf '%s %-46s %7s %7s  %-4s %s\n' "$start" "$(title "$name")" "$(seconds "$start")" \
+      "$(seconds "$2")" "$1" "$(counts "$name")"
+  done | sort -n | cut -d' ' -f2-
+  printf '%-46s %7s %7s\n' "total" "" "$(seconds $(($(now_ms) - run_start)))"
+}
+
+# The packages first: every lane needs them.
+lane deps || { tail -n 60 "$logs/deps.log"; exit 1; }
+
+# Each lane in its own process group, so a failure elsewhere can stop all of it.
+start_lane() {
+  setsid "$self" --lane "$@" &
+  lanes="$lanes $!"
+}
+start_lane native_build fuzz_build tsan_build asan_build windows_build
+start_lane after:native_build native_test after:tsan_build tsan_test \
+  after:asan_build asan_test after:windows_build windows_test
+start_lane after:native_build package after:fuzz_build fuzz
+
+# Until every lane has ended, or one phase has failed.
+while [ -n "$lanes" ] && [ ! -d "$logs/failed" ]; do
+  sleep 0.3
+  for pid in $lanes; do
+    kill -0 "$pid" 2>/dev/null && continue
+    lanes=$(echo $lanes | tr ' ' '\n' | grep -v -x "$pid" || true)
+    # A lane that ended badly without a failed phase broke itself.
+    if ! wait "$pid" && mkdir "$logs/failed" 2>/dev/null; then echo lane >"$logs/failed/phase"; fi
+  done
+done
+stop_lanes
+
+if [ -d "$logs/failed" ]; then
+  failed=$(cat "$logs/failed/phase")
+  printf '\n%s failed; the end of %s:\n' "$(title "$failed")" "$logs/$failed.log"
+  tail -n 60 "$logs/$failed.log" 2>/dev/null || true
+  table
+  echo "FAILED: $(title "$failed") (full output: $logs/$failed.log)"
+  exit 1
 fi
-cmake --build --preset windows
-ctest --preset windows
+table
+echo "all tests passed"
