@@ -99,7 +99,7 @@ void Worker::run() {
   say(allocating_fields_line(p.large_pages));
   const std::int64_t init_start = c_.hooks.read_fast_counter();
 
-  // A run that is failing already spares the memory and the zero-fill.
+  // A run that is failing already spares the memory and the writing of it.
   if (stop_.stop_requested()) {
     (void)c_.phase_barrier.arrive_and_wait();
     return;

@@ -28,7 +28,7 @@ std::uint64_t available_physical_memory();
 
 /// The bytes that `allocate_aligned` blocks may hold at once in this process;
 /// UINT64_MAX where the system refuses what it cannot back by itself. Lets a
-/// run whose fields cannot all fit fail before any of them is zero-filled.
+/// run whose fields cannot all fit fail before any of them is touched.
 std::uint64_t aligned_capacity();
 
 /// The memory a run plans its fields in: `capacity` (what `aligned_capacity`

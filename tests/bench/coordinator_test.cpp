@@ -239,7 +239,7 @@ TEST_F(CoordinatorTest, FailuresInLaterPhasesAreReportedAndStopTheRun) {
   script = Script{};
   script.fail_verify_in = 1;
   // The first iteration: every worker runs at least one, whereas a later one
-  // may never come when the shared fake clock runs out first (seen under TSan).
+  // may never come when the shared fake clock runs out first.
   script.fail_verify_at = 0;
   FakeRun verify(3);
   const bench::RunResult r = verify.go();

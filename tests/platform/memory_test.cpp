@@ -101,7 +101,7 @@ TEST(GrantLedger, UnknownOrTinyAvailableMemory) {
 TEST(GrantLedger, MarginIsAFiftiethWithAFloor) {
   constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
   // Small machines keep 256 MiB back, large ones 2 %: a 1 TiB machine keeps
-  // about 20 GiB, not the 128 GiB an eighth would cost.
+  // about 20 GiB.
   EXPECT_EQ(GrantLedger::usable(kGiB), kGiB - 256 * kMiB);
   EXPECT_EQ(GrantLedger::usable(12800 * kMiB), 12800 * kMiB - 256 * kMiB);
   EXPECT_EQ(GrantLedger::usable(1024 * kGiB), 1024 * kGiB - 1024 * kGiB / 50);
