@@ -29,29 +29,46 @@ case "$1" in
   --run)
     rm -rf "$dir"
     mkdir -p "$dir/cases"
-    $runner "$binary" --gtest_color=no >"$dir/output.txt" 2>&1 </dev/null
-    rc=$?
-    # Split the output at the case markers; Wine writes "\r\n".
-    awk -v dir="$dir/cases" '
-      { sub(/\r$/, "") }
-      /^\[ RUN      \] / { name = substr($0, 14); gsub("/", "~", name); body = ""; open = 1 }
-      open { body = body $0 "\n" }
-      open && /^\[ +(OK|FAILED|SKIPPED) +\] / {
-        verdict = $0 ~ /^\[ +OK +\]/ ? "ok" : ($0 ~ /SKIPPED/ ? "skipped" : "failed")
-        printf "%s", body > (dir "/" name "." verdict)
-        close(dir "/" name "." verdict)
-        open = 0
-      }
-      END { if (open) { printf "%s", body > (dir "/" name ".unfinished") } }
-    ' "$dir/output.txt"
-    tr -d '\r' <"$dir/output.txt"
+    # Two shards side by side (GoogleTest's own sharding): the cases that compute
+    # use both cores.
+    shards=${ZELVO_GTEST_SHARDS:-2}
+    pids="" i=0
+    while [ "$i" -lt "$shards" ]; do
+      GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$i \
+        $runner "$binary" --gtest_color=no >"$dir/output.$i.txt" 2>&1 </dev/null &
+      pids="$pids $!"
+      i=$((i + 1))
+    done
+    rc=0
+    for pid in $pids; do
+      wait "$pid" && continue
+      code=$?
+      [ "$code" -le "$rc" ] || rc=$code
+    done
+    listed=0
+    for out in "$dir"/output.*.txt; do
+      # Split the output at the case markers; Wine writes "\r\n".
+      awk -v dir="$dir/cases" '
+        { sub(/\r$/, "") }
+        /^\[ RUN      \] / { name = substr($0, 14); gsub("/", "~", name); body = ""; open = 1 }
+        open { body = body $0 "\n" }
+        open && /^\[ +(OK|FAILED|SKIPPED) +\] / {
+          verdict = $0 ~ /^\[ +OK +\]/ ? "ok" : ($0 ~ /SKIPPED/ ? "skipped" : "failed")
+          printf "%s", body > (dir "/" name "." verdict)
+          close(dir "/" name "." verdict)
+          open = 0
+        }
+        END { if (open) { printf "%s", body > (dir "/" name ".unfinished") } }
+      ' "$out"
+      tr -d '\r' <"$out" | tee -a "$dir/output.txt"
+      n=$(tr -d '\r' <"$out" | sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p')
+      listed=$((listed + ${n:-0}))
+    done
     # Exit code 1 for exactly the failed cases: they report themselves. Anything
     # else (a crash, a sanitizer report, a leak found at exit, a failure outside
     # every case) is the run's own failure.
     failed=$(ls "$dir/cases" | grep -c '\.failed$')
-    listed=$(tr -d '\r' <"$dir/output.txt" |
-      sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p')
-    if [ "$rc" -eq 1 ] && [ "$failed" -gt 0 ] && [ "$listed" = "$failed" ] &&
+    if [ "$rc" -eq 1 ] && [ "$failed" -gt 0 ] && [ "$listed" -eq "$failed" ] &&
         ! ls "$dir/cases" | grep -q '\.unfinished$'; then
       exit 0
     fi
@@ -67,8 +84,7 @@ case "$1" in
         ok|skipped) exit 0 ;;
         failed) exit 1 ;;
         unfinished)
-          echo "--- the run ended inside this case; the end of its output:"
-          tail -n 40 "$dir/output.txt" | tr -d '\r'
+          echo "--- the run ended inside this case; see $dir/output.txt"
           exit 1 ;;
       esac
     done
