@@ -1,10 +1,11 @@
 #!/bin/sh
 # Installs what the tests need, builds every configuration and runs every test.
 #
-# Three lanes run side by side: the builder makes one configuration after the
-# other (ninja at full width), the tester runs each configuration's tests as soon
-# as it is built, and a third lane checks the Debian package and then fuzzes
-# (one core) as soon as the fuzz build is there.
+# Lanes run side by side: the builder makes one configuration after the other
+# (ninja at full width); each configuration's tests start as soon as it is built,
+# beside the next build (most of their time is runs of fixed length, Wine's and
+# qemu's start-up, and the animation's pauses, not computing); the package check
+# and then the fuzzer (one core) have a lane of their own.
 # Each phase writes its output to build/logs/<phase>.log; the console gets a
 # line per phase, the log's end for the first phase that fails (which stops the
 # others), and a table of the phases' times at the end.
@@ -232,9 +233,11 @@ start_lane() {
   lanes="$lanes $!"
 }
 start_lane native_build fuzz_build tsan_build asan_build windows_build
-start_lane after:native_build native_test after:tsan_build tsan_test \
-  after:asan_build asan_test after:windows_build windows_test
+start_lane after:native_build native_test
 start_lane after:native_build package after:fuzz_build fuzz
+start_lane after:tsan_build tsan_test
+start_lane after:asan_build asan_test
+start_lane after:windows_build windows_test
 
 # Until every lane has ended, or one phase has failed.
 while [ -n "$lanes" ] && [ ! -d "$logs/failed" ]; do
