@@ -153,8 +153,9 @@ run_phase() {
   # A shell of its own: inside an "if" a function would run without set -e.
   if "$self" --phase "$1" >"$logs/$1.log" 2>&1 </dev/null; then status=ok; else status=FAIL; fi
   ms=$(($(now_ms) - start))
-  echo "$status $ms" >"$logs/$1.result"
   printf '  %-4s %-46s %6s s  %s\n' "$status" "$(title "$1")" "$(seconds "$ms")" "$(counts "$1")"
+  # Last: the lanes waiting for this phase go on when they see it.
+  echo "$status $ms" >"$logs/$1.result"
   if [ "$status" = FAIL ]; then
     # The first failure is the one reported.
     if mkdir "$logs/failed" 2>/dev/null; then echo "$1" >"$logs/failed/phase"; fi
