@@ -154,13 +154,11 @@ run_phase() {
   if "$self" --phase "$1" >"$logs/$1.log" 2>&1 </dev/null; then status=ok; else status=FAIL; fi
   ms=$(($(now_ms) - start))
   printf '  %-4s %-46s %6s s  %s\n' "$status" "$(title "$1")" "$(seconds "$ms")" "$(counts "$1")"
+  # The first failure is the one reported.
+  if [ "$status" = FAIL ] && mkdir "$logs/failed" 2>/dev/null; then echo "$1" >"$logs/failed/phase"; fi
   # Last: the lanes waiting for this phase go on when they see it.
   echo "$status $ms" >"$logs/$1.result"
-  if [ "$status" = FAIL ]; then
-    # The first failure is the one reported.
-    if mkdir "$logs/failed" 2>/dev/null; then echo "$1" >"$logs/failed/phase"; fi
-    return 1
-  fi
+  [ "$status" = ok ]
 }
 
 # after NAME: waits until phase NAME (another lane's) has ended; false unless it passed.
@@ -241,7 +239,7 @@ start_lane after:asan_build asan_test
 start_lane after:windows_build windows_test
 
 # Until every lane has ended, or one phase has failed.
-while [ -n "$lanes" ] && [ ! -d "$logs/failed" ]; do
+while [ -n "$lanes" ] && [ ! -f "$logs/failed/phase" ]; do
   sleep 0.3
   for pid in $lanes; do
     kill -0 "$pid" 2>/dev/null && continue
@@ -252,7 +250,7 @@ while [ -n "$lanes" ] && [ ! -d "$logs/failed" ]; do
 done
 stop_lanes
 
-if [ -d "$logs/failed" ]; then
+if [ -f "$logs/failed/phase" ]; then
   failed=$(cat "$logs/failed/phase")
   printf '\n%s failed; the end of %s:\n' "$(title "$failed")" "$logs/$failed.log"
   tail -n 60 "$logs/$failed.log" 2>/dev/null || true
