@@ -194,7 +194,8 @@ run_start=$(now_ms)
 
 lanes=""
 stop_lanes() {
-  for pid in $lanes; do kill -TERM -- "-$pid" 2>/dev/null || true; done
+  # procps' kill: the shell's own takes no process group.
+  for pid in $lanes; do env kill -s TERM -- "-$pid" 2>/dev/null || true; done
   for pid in $lanes; do wait "$pid" 2>/dev/null || true; done
   lanes=""
 }
