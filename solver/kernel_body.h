@@ -63,7 +63,8 @@ struct ScalarCells {
 };
 
 // Vector cell updates: one cell is one four-lane vector (x, y, z, pad). Ops
-// supplies load, store, sub, broadcast, blend<mask> (lane i from the second
+// supplies load, load_once (a load the compiler may not fold into its users),
+// store, sub, broadcast, blend<mask> (lane i from the second
 // operand where bit i is set), permute<order> (lane i takes lane (order >> 2i) & 3)
 // and the fused fmadd / fnmadd.
 //
@@ -94,40 +95,51 @@ struct VectorCells {
     return Ops::template blend<0b0100>(Ops::template blend<0b0001>(nz, ny), nx);
   }
 
-  // One cell held in a register; the fused step carries the z-neighbour and
-  // the cell along the row instead of loading them again.
+  static void update_h(Cell* h, const Cell* c, const Cell* ex, const Cell* ey, const Cell* ez,
+                       Vector k) {
+    const Vector vc = Ops::load(c);
+    const Vector vx = Ops::load(ex);
+    const Vector vy = Ops::load(ey);
+    const Vector vz = Ops::load(ez);
+    const Vector a = Ops::template permute<kZxyOrder>(Ops::sub(gather_t(vx, vy, vz), vc));
+    const Vector b = Ops::template permute<kYzxOrder>(Ops::sub(gather_u(vx, vy, vz), vc));
+    Ops::store(h, Ops::fnmadd(Ops::sub(a, b), k, Ops::load(h)));
+  }
+
+  static void update_e(Cell* e, const Cell* c, const Cell* hx, const Cell* hy, const Cell* hz,
+                       Vector k) {
+    const Vector vc = Ops::load(c);
+    const Vector vx = Ops::load(hx);
+    const Vector vy = Ops::load(hy);
+    const Vector vz = Ops::load(hz);
+    const Vector a = Ops::template permute<kZxyOrder>(Ops::sub(vc, gather_t(vx, vy, vz)));
+    const Vector b = Ops::template permute<kYzxOrder>(Ops::sub(vc, gather_u(vx, vy, vz)));
+    Ops::store(e, Ops::fmadd(Ops::sub(a, b), k, Ops::load(e)));
+  }
+
+  // The same updates on cells held in registers, for the fused step: the
+  // cell, its z-neighbour and the old value come in (each loaded once and
+  // carried along the row), the x- and y-neighbours are read here. Each of
+  // those feeds two blends, so it is loaded into a register first (load_once);
+  // folded into both blends it would be read twice.
   using Value = Vector;
   static Value load(const Cell* c) { return Ops::load(c); }
   static void store(Cell* c, Value v) { Ops::store(c, v); }
 
   static Value new_h(Value h, Value c, const Cell* ex, const Cell* ey, Value ez, Vector k) {
-    const Vector vx = Ops::load(ex);
-    const Vector vy = Ops::load(ey);
+    const Vector vx = Ops::load_once(ex);
+    const Vector vy = Ops::load_once(ey);
     const Vector a = Ops::template permute<kZxyOrder>(Ops::sub(gather_t(vx, vy, ez), c));
     const Vector b = Ops::template permute<kYzxOrder>(Ops::sub(gather_u(vx, vy, ez), c));
     return Ops::fnmadd(Ops::sub(a, b), k, h);
   }
 
   static Value new_e(Value e, Value c, const Cell* hx, const Cell* hy, Value hz, Vector k) {
-    const Vector vx = Ops::load(hx);
-    const Vector vy = Ops::load(hy);
+    const Vector vx = Ops::load_once(hx);
+    const Vector vy = Ops::load_once(hy);
     const Vector a = Ops::template permute<kZxyOrder>(Ops::sub(c, gather_t(vx, vy, hz)));
     const Vector b = Ops::template permute<kYzxOrder>(Ops::sub(c, gather_u(vx, vy, hz)));
     return Ops::fmadd(Ops::sub(a, b), k, e);
-  }
-
-  static void update_h(Cell* h, const Cell* c, const Cell* ex, const Cell* ey, const Cell* ez,
-                       Vector k) {
-    const Vector vc = Ops::load(c);
-    const Vector vz = Ops::load(ez);
-    Ops::store(h, new_h(Ops::load(h), vc, ex, ey, vz, k));
-  }
-
-  static void update_e(Cell* e, const Cell* c, const Cell* hx, const Cell* hy, const Cell* hz,
-                       Vector k) {
-    const Vector vc = Ops::load(c);
-    const Vector vz = Ops::load(hz);
-    Ops::store(e, new_e(Ops::load(e), vc, hx, hy, vz, k));
   }
 };
 

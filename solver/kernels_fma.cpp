@@ -13,6 +13,13 @@ struct Avx2FmaOps {
   // Unaligned forms: a cell is never split across a line in our buffers, and on
   // aligned addresses these cost the same as the aligned ones.
   static Vector load(const Cell* cell) { return _mm256_loadu_pd(reinterpret_cast<const double*>(cell)); }
+  // The empty statement claims to change the register, so the value cannot be
+  // re-read from memory by each instruction that uses it.
+  static Vector load_once(const Cell* cell) {
+    Vector v = load(cell);
+    asm("" : "+x"(v));
+    return v;
+  }
   static void store(Cell* cell, Vector v) { _mm256_storeu_pd(reinterpret_cast<double*>(cell), v); }
   static Vector broadcast(double v) { return _mm256_set1_pd(v); }
   static Vector sub(Vector a, Vector b) { return _mm256_sub_pd(a, b); }
