@@ -1,8 +1,10 @@
 // Cycles per cell update of the kernels, one thread, next to the plain
 // reference loops and a bound. A virtual machine often hides the cycle counter,
-// so cycles are wall time × the core clock, and the clock is taken from a
-// dependent chain of integer adds (one add per cycle on every x86 core of the
-// last fifteen years) timed in the same round as the kernels.
+// so cycles are time × the core clock, and the clock is taken from a dependent
+// chain of integer adds (one add per cycle on every x86 core of the last
+// fifteen years) timed in the same round as the kernels. Time is the process's
+// processor time, not wall time: on a shared machine the time other programs
+// hold the core would otherwise count as the kernel's.
 //
 // Usage: zelvo_cycles_perf [--rounds=N] n...
 // Prints "clock GHz-median GHz-min GHz-max", one line per instruction set and n
@@ -15,7 +17,7 @@
 // plain reference loops' two sweeps; probe: a pass that reads and writes both
 // arrays once with next to no arithmetic (the least traffic a step has).
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -51,11 +53,12 @@ double median(std::vector<double> v) {
   return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
 }
 
+// Processor time of `body` in seconds (the process runs one thread).
 template <class Body>
 double seconds(Body&& body) {
-  const auto start = std::chrono::steady_clock::now();
+  const std::clock_t start = std::clock();
   body();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
 }
 
 // Core clock in Hz: 64 dependent register adds per pass, each waiting for the
@@ -63,7 +66,7 @@ double seconds(Body&& body) {
 // an immediate at rename, several per cycle. The best of a few tries, since
 // interference only slows a try down.
 double core_clock_hz() {
-  constexpr std::uint64_t kPasses = 1 << 16;
+  constexpr std::uint64_t kPasses = 1 << 18;
   double best = 0.0;
   for (int attempt = 0; attempt < 5; ++attempt) {
     std::uint64_t v = 0;
