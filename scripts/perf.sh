@@ -106,24 +106,27 @@ cycles_table() {
   "$cycles_perf" --rounds=$rounds 16 32 64 192 > "$tmp/cycles.txt"
   grep 'not supported' "$tmp/cycles.txt" || true
   clock=$(awk '$1 == "clock" {printf "%.2f GHz (rounds %.2f to %.2f)", $2, $3, $4}' "$tmp/cycles.txt")
-  echo "cycles per cell, one thread, $rounds rounds, medians: cycles = processor time (not wall time: time other"
-  echo "programs hold the core does not count) x the core clock, $clock, timed in each round from a"
-  echo "chain of dependent register adds (one per cycle; a virtual machine shows no cycle counter). A cell is one of the 2 n^3 updates a step counts (H or E alone: n^3). before = update_h then"
-  echo "update_e, two sweeps; after = the fused step the program runs (spread: min-max over the rounds);"
-  echo "plain = the plain reference loops, two sweeps; probe = reading and writing both arrays once with no"
-  echo "arithmetic; bound = the larger of probe and the issue limit ($vendor: scalar $scalar_limit, $scalar_why;"
-  echo "fma $fma_limit, $fma_why); x = / bound. Command: $cycles_perf --rounds=$rounds 16 32 64 192"
+  echo "cycles per cell, one thread, medians over $rounds rounds. cycles = processor time x the core clock"
+  echo "(processor time, so that time other programs hold the core does not count); the clock, $clock,"
+  echo "is timed in every round from a chain of dependent register adds, one per cycle (a virtual machine"
+  echo "shows no cycle counter). A cell is one of the 2 n^3 updates a step counts (H or E alone: n^3)."
+  echo "before = update_h then update_e, two sweeps; after = the fused step the program runs; spreads are"
+  echo "min-max over the rounds; plain = the plain reference loops, two sweeps; probe = reading and"
+  echo "writing both arrays once, no arithmetic; bound = the larger of the probe and the issue limit"
+  echo "($vendor: scalar $scalar_limit, $scalar_why; fma $fma_limit, $fma_why);"
+  echo "x = / bound. Command: $cycles_perf --rounds=$rounds 16 32 64 192"
   awk -v fl="$fma_limit" -v sl="$scalar_limit" '
-    $1 == "spread" {lo[$2 " " $3] = $6; hi[$2 " " $3] = $7}
+    $1 == "spread" {blo[$2 " " $3] = $4; bhi[$2 " " $3] = $5; lo[$2 " " $3] = $6; hi[$2 " " $3] = $7}
     $1 == "cycles" {row[++c] = $0}
     END {
-      printf "%-5s %4s %6s %6s %7s %6s %13s %6s %6s %6s %7s %6s\n", "isa", "n", "H", "E", "before", "after", "after spread", "plain", "probe", "bound", "before x", "after x"
+      printf "%-5s %4s %6s %6s %7s %13s %6s %13s %6s %6s %6s %7s %6s\n", "isa", "n", "H", "E", "before", "before spread", "after", "after spread", "plain", "probe", "bound", "before x", "after x"
       for (i = 1; i <= c; i++) {
         split(row[i], f, " ")
         limit = (f[2] == "fma") ? fl : sl
         b = (f[9] > limit) ? f[9] : limit
-        printf "%-5s %4d %6.2f %6.2f %7.2f %6.2f %13s %6.2f %6.2f %6.2f %7.2f %6.2f\n", f[2], f[3], f[4], f[5], f[6], f[7],
-               sprintf("%.2f-%.2f", lo[f[2] " " f[3]], hi[f[2] " " f[3]]), f[8], f[9], b, f[6] / b, f[7] / b
+        k = f[2] " " f[3]
+        printf "%-5s %4d %6.2f %6.2f %7.2f %13s %6.2f %13s %6.2f %6.2f %6.2f %7.2f %6.2f\n", f[2], f[3], f[4], f[5], f[6],
+               sprintf("%.2f-%.2f", blo[k], bhi[k]), f[7], sprintf("%.2f-%.2f", lo[k], hi[k]), f[8], f[9], b, f[6] / b, f[7] / b
       }
     }' "$tmp/cycles.txt"
   echo
