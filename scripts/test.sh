@@ -25,11 +25,14 @@ lintian --fail-on error,warning "$deb"
 rm -rf build/native/deb-check
 dpkg-deb -x "$deb" build/native/deb-check
 build/native/deb-check/usr/bin/zelvo --help | diff -u tests/e2e/help.txt -
-if ! build/native/deb-check/usr/bin/zelvo -d 1 -s 64 -n 1 </dev/null >build/native/deb-check.log 2>&1; then
+if ! build/native/deb-check/usr/bin/zelvo -d 1 -s 64 -n 1 --json build/native/deb-check.json \
+    </dev/null >build/native/deb-check.log 2>&1; then
   cat build/native/deb-check.log
   echo "the packaged zelvo failed its one-second run" >&2
   exit 1
 fi
+python3 -c 'import json, sys, jsonschema; jsonschema.validate(json.load(open(sys.argv[2])), json.load(open(sys.argv[1])))' \
+  build/native/deb-check/usr/share/zelvo/zelvo-result.schema.json build/native/deb-check.json
 man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
   man --warnings -E UTF-8 -l build/native/deb-check/usr/share/man/man1/zelvo.1.gz 2>&1 >/dev/null)
 if [ -n "$man_warnings" ]; then
