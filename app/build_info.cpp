@@ -1,7 +1,7 @@
 #include "app/build_info.h"
 
 #include "app/git_commit.h"
-#include "bench/report.h"
+#include "bench/version.h"
 
 namespace app {
 

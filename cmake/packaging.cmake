@@ -1,8 +1,8 @@
 # Distributables: a zip for Windows and a tarball for Linux, each with the program,
-# the README and the result file's JSON Schema (the zip also with the manual page
-# as plain text), and a Debian package with the program, the manual page, the
-# README, the copyright and the changelog in the places Debian puts them and the
-# schema in /usr/share/zelvo.
+# the README, the licence and the result file's JSON Schema (the zip also with the
+# manual page as plain text), and a Debian package with the program, the manual
+# page, the README, the copyright and the changelog in the places Debian puts them
+# and the schema in /usr/share/zelvo.
 
 # The manual page is made from the program's help by help2man (make_manpage.cmake);
 # without help2man there is no page, and so no Debian package either.
@@ -10,15 +10,13 @@ find_program(ZELVO_HELP2MAN help2man)
 find_program(ZELVO_GROFF groff)
 find_program(ZELVO_COL col)
 set(ZELVO_MAN_NAME "CPU benchmark: 3-D electromagnetic field simulation per worker thread")
-# The date of the newest packaging/changelog entry: the page carries it rather than
-# the build time, so a rebuild gives the same bytes.
-set(ZELVO_RELEASE_EPOCH 1796774400)
 set(zelvo_man_dir ${CMAKE_BINARY_DIR}/man)
 set(ZELVO_MAN_PAGE ${zelvo_man_dir}/zelvo.1)
 set(zelvo_man_text "")
 set(zelvo_man_args
   -DHELP2MAN=${ZELVO_HELP2MAN}
   -DINCLUDE=${PROJECT_SOURCE_DIR}/packaging/zelvo.h2m
+  -DREADME=${PROJECT_SOURCE_DIR}/README.md
   -DNAME=${ZELVO_MAN_NAME}
   -DVERSION=${PROJECT_VERSION}
   -DDATE_EPOCH=${ZELVO_RELEASE_EPOCH}
@@ -26,6 +24,7 @@ set(zelvo_man_args
   -DMAN_OUT=${ZELVO_MAN_PAGE})
 set(zelvo_man_depends
   ${PROJECT_SOURCE_DIR}/packaging/zelvo.h2m
+  ${PROJECT_SOURCE_DIR}/README.md
   ${PROJECT_SOURCE_DIR}/cmake/make_manpage.cmake)
 
 if(NOT ZELVO_HELP2MAN)
@@ -76,7 +75,8 @@ endif()
 # The archives: flat, the program beside its README and the result file's schema.
 set(ZELVO_RESULT_SCHEMA_FILE ${PROJECT_SOURCE_DIR}/packaging/zelvo-result.schema.json)
 install(TARGETS zelvo RUNTIME DESTINATION . COMPONENT zelvo)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${ZELVO_RESULT_SCHEMA_FILE} DESTINATION . COMPONENT zelvo)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${ZELVO_RESULT_SCHEMA_FILE}
+        DESTINATION . COMPONENT zelvo)
 if(zelvo_man_text)
   install(FILES ${zelvo_man_text} DESTINATION . COMPONENT zelvo)
 endif()
