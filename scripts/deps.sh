@@ -4,12 +4,14 @@
 set -eu
 
 # ccache keeps compiled objects outside the tree for every build and clone.
-build_pkgs="cmake ninja-build g++ libfmt-dev ccache"
+build_pkgs="cmake ninja-build g++ libfmt-dev nlohmann-json3-dev ccache"
 # The Windows build is cross-compiled with MinGW-w64 and tested under Wine.
 test_pkgs="$build_pkgs libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64"
 # The Debian package and its manual page: help2man makes the page, groff and col
 # render it, dpkg-shlibdeps finds the run-time dependencies, lintian and man check.
 test_pkgs="$test_pkgs help2man groff-base bsdextrautils man-db dpkg-dev lintian"
+# Every result file the tests write is checked against its JSON Schema.
+test_pkgs="$test_pkgs python3 python3-jsonschema"
 # The end-to-end cases on older processors run the native program under qemu-user.
 test_pkgs="$test_pkgs qemu-user"
 # test.sh stops the other lanes of a failed run with procps' kill.
