@@ -58,8 +58,10 @@ else()
     DEPENDS zelvo ${zelvo_man_depends}
     COMMENT "Generating the manual page zelvo.1 from the program's help"
     VERBATIM)
-  # Debian keeps manual pages and changelogs compressed.
-  foreach(in ${ZELVO_MAN_PAGE} ${PROJECT_SOURCE_DIR}/packaging/changelog)
+  # Debian keeps manual pages and changelogs compressed. zelvo-fleet's page is
+  # written by hand: it is no program of ours that help2man could ask.
+  foreach(in ${ZELVO_MAN_PAGE} ${PROJECT_SOURCE_DIR}/packaging/zelvo-fleet.1
+             ${PROJECT_SOURCE_DIR}/packaging/changelog)
     get_filename_component(name ${in} NAME)
     add_custom_command(
       OUTPUT ${zelvo_man_dir}/${name}.gz
@@ -69,12 +71,17 @@ else()
       VERBATIM)
   endforeach()
   add_custom_target(zelvo_manpage ALL
-    DEPENDS ${zelvo_man_dir}/zelvo.1.gz ${zelvo_man_dir}/changelog.gz)
+    DEPENDS ${zelvo_man_dir}/zelvo.1.gz ${zelvo_man_dir}/zelvo-fleet.1.gz
+            ${zelvo_man_dir}/changelog.gz)
 endif()
 
 # The archives: flat, the program beside its README.
 install(TARGETS zelvo RUNTIME DESTINATION . COMPONENT zelvo)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT zelvo)
+# zelvo-fleet drives Slurm clusters: the Linux archive and package carry it.
+if(NOT WIN32)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/fleet/zelvo-fleet DESTINATION . COMPONENT zelvo)
+endif()
 if(zelvo_man_text)
   install(FILES ${zelvo_man_text} DESTINATION . COMPONENT zelvo)
 endif()
@@ -102,8 +109,10 @@ if(NOT WIN32 AND ZELVO_HELP2MAN AND NOT ZELVO_DPKG_SHLIBDEPS)
 endif()
 if(NOT WIN32 AND ZELVO_HELP2MAN AND ZELVO_DPKG_SHLIBDEPS)
   install(TARGETS zelvo RUNTIME DESTINATION bin COMPONENT deb EXCLUDE_FROM_ALL)
-  install(FILES ${zelvo_man_dir}/zelvo.1.gz DESTINATION share/man/man1
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/fleet/zelvo-fleet DESTINATION bin
           COMPONENT deb EXCLUDE_FROM_ALL)
+  install(FILES ${zelvo_man_dir}/zelvo.1.gz ${zelvo_man_dir}/zelvo-fleet.1.gz
+          DESTINATION share/man/man1 COMPONENT deb EXCLUDE_FROM_ALL)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/copyright
                 ${zelvo_man_dir}/changelog.gz
           DESTINATION share/doc/zelvo COMPONENT deb EXCLUDE_FROM_ALL)
@@ -124,7 +133,14 @@ The grid size, the workload, the instruction set of the update kernels
 (SSE2, AVX, AVX2, FMA), the thread count and the thread placement can be
 chosen. The fields are checked after every step, and the two timers of every
 thread are cross-checked after the run; only a run that passes both gets a
-score.]])
+score.
+
+zelvo-fleet runs zelvo on every node of a Slurm cluster and reports the nodes
+that are invalid or slower than the others of their kind.]])
+  # zelvo-fleet is Python 3 (standard library); its --plot needs matplotlib and
+  # its submit the Slurm client commands. dpkg-shlibdeps adds the libraries.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-matplotlib, slurm-client")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_COMPRESSION_TYPE xz)

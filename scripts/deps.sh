@@ -11,6 +11,8 @@ test_pkgs="$build_pkgs libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64
 test_pkgs="$test_pkgs help2man groff-base bsdextrautils man-db dpkg-dev lintian"
 # The end-to-end cases on older processors run the native program under qemu-user.
 test_pkgs="$test_pkgs qemu-user"
+# zelvo-fleet: its plots, and a real fleet run on a throw-away Slurm cluster.
+test_pkgs="$test_pkgs python3 python3-matplotlib slurm-wlm munge"
 # The fuzz step runs where clang 14 is installed; libFuzzer and clang's sanitizer
 # runtimes come in their own package.
 if command -v clang++-14 >/dev/null 2>&1; then

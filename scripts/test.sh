@@ -14,6 +14,7 @@ if [ ! -f build/native/CMakeCache.txt ] ||
 fi
 cmake --build --preset native
 ctest --preset native
+"$root/scripts/fleet_slurm_test.sh" build/native/zelvo
 
 # The Debian package: no lintian error or warning; unpacked into a scratch folder,
 # its program prints the help the tests expect and completes a one-second run;

@@ -200,9 +200,10 @@ class ReportTest(unittest.TestCase):
 
     def test_empty_and_missing_folders(self):
         d = Folder(self)
-        code, out, _ = run_main(["report", d.path])
+        code, out, err = run_main(["report", d.path])
         self.assertEqual(code, 1)
         self.assertTrue(out.endswith("0 nodes in 0 groups: 0 passed; no result files\n"))
+        self.assertIn("no result files in", err)
         code, out, err = run_main(["report", os.path.join(d.path, "missing")])
         self.assertEqual((code, out), (2, ""))
         self.assertRegex(err, r"^zelvo-fleet: cannot read the folder .*missing: No such file")
@@ -267,7 +268,22 @@ exit "${{SBATCH_EXIT:-0}}"
 while [ "${1#--}" != "$1" ]; do shift; done
 for node in node1 node2; do SLURMD_NODENAME=$node "$@" || exit 1; done
 """)
-        _write_program(self.bin, "scontrol", "#!/bin/sh\nprintf 'node1\\nnode2\\n'\n")
+        # Hostnames for the job script; for --wait, the job runs at the first look
+        # and then ends in $JOB_END (a job the controller forgot when empty).
+        _write_program(self.bin, "scontrol", f"""#!/bin/sh
+case "$2" in
+  hostnames) printf 'node1\\nnode2\\n' ;;
+  job)
+    echo "$*" >>"{self.bin}/scontrol.args"
+    if [ ! -f "{self.bin}/ran" ]; then touch "{self.bin}/ran"; echo "JobId=$4 JobState=RUNNING"
+    elif [ -n "${{JOB_END-COMPLETED}}" ]; then echo "JobId=$4 JobState=${{JOB_END-COMPLETED}}"
+    else echo "slurm_load_jobs error: Invalid job id specified" >&2; exit 1
+    fi ;;
+esac
+""")
+        poll = mock.patch.object(fleet, "WAIT_FIRST_POLL_S", 0.01)
+        poll.start()
+        self.addCleanup(poll.stop)
         self.zelvo = _write_program(self.bin, "zelvo", f"""#!{sys.executable}
 import json, os, sys
 sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})
@@ -306,25 +322,38 @@ print("final score: 50.00 MGups")
         self.assertEqual([g["options"] for g in report["groups"]], [options])
 
     def test_submit_waits_and_fails_cleanly(self):
-        code, out, _ = run_main(["submit", "--nodelist", "n[1-4]", "--wait", "--out", self.out])
-        self.assertEqual(code, 0)
-        self.assertTrue(out.endswith(f"job 4242 done: zelvo-fleet report {self.out}/4242\n"))
-        with open(os.path.join(self.bin, "sbatch.args")) as f:
-            self.assertIn("--nodelist=n[1-4]\n--wait\n", f.read())
-        cases = [
-            ({"SBATCH_EXIT": "3"}, ["--wait"], 1, "job 4242 did not complete (sbatch exit code 3)"),
-            ({"SBATCH_ANSWER": "", "SBATCH_EXIT": "1"}, [], 2, "sbatch failed (exit code 1)"),
-            ({"PATH": os.path.join(self.bin, "empty")}, [], 2, "sbatch not found"),
-            ({}, ["--", "-d", "1", "--json=x.json"], 2, "leave --json out of the zelvo options"),
-            ({}, ["--nodes", "0"], 2, "not a positive whole number: '0'"),
-            ({}, ["--nodes", "2", "--nodelist", "a"], 2, "not allowed with argument"),
-        ]
-        for env, extra, expected_code, message in cases:
-            with self.subTest(message=message), mock.patch.dict(os.environ, env):
-                code, _, err = run_main(["submit", "--out", self.out, *extra])
+        # --wait: the job state as the controller tells it, then the exit code.
+        waits = [("COMPLETED", 0, "", "job 4242 done: zelvo-fleet report"),
+                 ("", 0, "", "job 4242 done"),
+                 ("TIMEOUT", 1, "job 4242 ended TIMEOUT; see", "")]
+        for end, expected_code, message, last in waits:
+            with self.subTest(end=end), mock.patch.dict(os.environ, {"JOB_END": end}):
+                for name in ("ran", "scontrol.args"):
+                    with contextlib.suppress(FileNotFoundError):
+                        os.remove(os.path.join(self.bin, name))
+                code, out, err = run_main(["submit", "--nodelist", "n[1-4]", "--wait", "--out",
+                                           self.out])
                 self.assertEqual(code, expected_code)
                 self.assertIn(message, err)
+                self.assertIn(last, out.split("\n")[-2])
+                with open(os.path.join(self.bin, "scontrol.args")) as f:
+                    self.assertEqual(f.read(), "show job -o 4242\n" * 2)
+        with open(os.path.join(self.bin, "sbatch.args")) as f:
+            self.assertIn("--nodelist=n[1-4]\n", f.read())
 
+        cases = [
+            ({"SBATCH_ANSWER": "", "SBATCH_EXIT": "1"}, [], "sbatch failed (exit code 1)"),
+            ({"SBATCH_ANSWER": "4242", "SBATCH_EXIT": "1"}, [], "sbatch failed (exit code 1)"),
+            ({"PATH": os.path.join(self.bin, "empty")}, [], "sbatch not found"),
+            ({}, ["--", "-d", "1", "--json=x.json"], "leave --json out of the zelvo options"),
+            ({}, ["--nodes", "0"], "not a positive whole number: '0'"),
+            ({}, ["--nodes", "2", "--nodelist", "a"], "not allowed with argument"),
+        ]
+        for env, extra, message in cases:
+            with self.subTest(message=message), mock.patch.dict(os.environ, env):
+                code, out, err = run_main(["submit", "--out", self.out, *extra])
+                self.assertEqual((code, out), (2, ""))
+                self.assertIn(message, err)
 
 if __name__ == "__main__":
     unittest.main()
