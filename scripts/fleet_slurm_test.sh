@@ -146,9 +146,12 @@ cat "$scratch/submit.out"
 folder=$(sed -n 's/^folder //p' "$scratch/submit.out")
 [ -d "$folder" ] || fail "submit named no result folder"
 
-# Exit code 0 (nothing flagged), one valid row per node, and a PNG.
+# Exit code 0 (nothing flagged), one valid row per node, and a PNG. Both nodes
+# share this host's cores with whatever else runs, so their scores differ by
+# chance: the tolerance is wide here (the unit tests check the 5 % gate).
 report_rc=0
-"$fleet" report "$folder" --plot "$scratch/fleet.png" >"$scratch/report.out" || report_rc=$?
+"$fleet" report "$folder" --tolerance 50 --plot "$scratch/fleet.png" >"$scratch/report.out" ||
+  report_rc=$?
 cat "$scratch/report.out"
 [ "$report_rc" -eq 0 ] || fail "the report flagged the fleet run (exit code $report_rc)"
 for node in $nodes; do
