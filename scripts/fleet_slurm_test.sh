@@ -21,9 +21,12 @@ for tool in munged mungekey slurmctld slurmd sbatch scontrol sinfo python3; do
   command -v "$tool" >/dev/null 2>&1 || fail "$tool not found: run scripts/deps.sh test"
 done
 
-# Short path: the munge socket's name must fit a socket address.
+# Short path: the munge socket's name must fit a socket address. munged wants
+# its socket's folder open to all.
 scratch=$(mktemp -d /tmp/zelvo-slurm.XXXXXX)
+chmod 755 "$scratch"
 pids=""
+child=""
 show_logs() {
   for log in "$scratch"/*.log "$scratch"/results/slurm-*.out "$scratch"/results/*/*.log; do
     [ -f "$log" ] || continue
@@ -31,10 +34,29 @@ show_logs() {
     tail -n 30 "$log" >&2
   done
 }
+# The processes that hold a file of the scratch folder open: job steps (they
+# outlive their slurmd) and the tasks they started.
+scratch_users() {
+  find /proc/[0-9]*/fd /proc/[0-9]*/cwd -maxdepth 1 -lname "$scratch/*" 2>/dev/null |
+    cut -d / -f 3 | sort -u
+}
 stop_daemons() {
   status=$?
   trap - EXIT INT TERM
   [ "$status" -eq 0 ] || show_logs
+  [ -z "$child" ] || kill -TERM "$child" 2>/dev/null || true
+  # A job still running is cancelled while the controller can still do it.
+  if [ -n "${SLURM_CONF:-}" ]; then
+    jobs=$(timeout 5 squeue -h -o %i 2>/dev/null || true)
+    if [ -n "$jobs" ]; then
+      timeout 5 scancel $jobs >/dev/null 2>&1 || true
+      i=0
+      while [ "$i" -lt 50 ] && [ -n "$(timeout 5 squeue -h -o %i 2>/dev/null)" ]; do
+        sleep 0.2
+        i=$((i + 1))
+      done
+    fi
+  fi
   alive=""
   for pid in $pids; do kill -TERM "$pid" 2>/dev/null || true; done
   for _ in $(seq 50); do
@@ -45,21 +67,23 @@ stop_daemons() {
     [ -z "$alive" ] && break
     sleep 0.2
   done
-  for pid in $alive; do kill -KILL "$pid" 2>/dev/null || true; done
+  for pid in $alive $(scratch_users); do kill -KILL "$pid" 2>/dev/null || true; done
   rm -rf "$scratch"
   exit "$status"
 }
 trap stop_daemons EXIT
 trap 'exit 130' INT TERM
 
-# Waits up to $1 seconds for the command after it to succeed.
+# wait_for SECONDS PID WHAT COMMAND...: waits until COMMAND succeeds (each try
+# limited to 5 s); fails at once when the daemon PID has died, or after SECONDS.
 wait_for() {
-  limit=$(($1 * 5))
-  shift
-  i=0
-  until "$@" >/dev/null 2>&1; do
-    i=$((i + 1))
-    [ "$i" -lt "$limit" ] || return 1
+  deadline=$(($(date +%s) + $1))
+  pid=$2
+  what=$3
+  shift 3
+  until timeout 5 "$@" >/dev/null 2>&1; do
+    kill -0 "$pid" 2>/dev/null || fail "$what died"
+    [ "$(date +%s)" -lt "$deadline" ] || fail "$what: no answer within $1 s"
     sleep 0.2
   done
 }
@@ -80,11 +104,11 @@ mungekey --create --keyfile="$scratch/munge.key" >/dev/null
 chmod 600 "$scratch/munge.key"
 # Foreground daemons started here with their output in files: their ids are ours
 # to stop, and none of them holds the caller's output open.
-munged --foreground --force --socket="$scratch/munge.socket" --key-file="$scratch/munge.key" \
+munged --foreground --socket="$scratch/munge.socket" --key-file="$scratch/munge.key" \
   --pid-file="$scratch/munged.pid" --seed-file="$scratch/munged.seed" \
   --log-file="$scratch/munged.log" </dev/null >"$scratch/munged.out" 2>&1 &
 pids="$! $pids"
-wait_for 10 test -S "$scratch/munge.socket" || fail "munged did not start"
+wait_for 10 "$!" munged test -S "$scratch/munge.socket"
 
 host=$(hostname -s)
 cpus=$(nproc)
@@ -114,7 +138,6 @@ SelectTypeParameters=CR_Core
 SlurmdParameters=config_overrides
 MpiDefault=none
 ReturnToService=2
-MessageTimeout=20
 EOF
   port=2
   for node in $nodes; do
@@ -128,20 +151,23 @@ export SLURM_CONF="$scratch/slurm.conf"
 
 slurmctld -D -f "$SLURM_CONF" </dev/null >"$scratch/slurmctld.out" 2>&1 &
 pids="$! $pids"
-wait_for 30 scontrol ping || fail "slurmctld did not answer within 30 s"
+wait_for 30 "$!" slurmctld scontrol ping
 for node in $nodes; do
   slurmd -D -N "$node" -f "$SLURM_CONF" </dev/null >"$scratch/slurmd-$node.out" 2>&1 &
   pids="$! $pids"
+  last_slurmd=$!
 done
-# "idle" without the "*" of a node that has not answered yet.
-nodes_idle() {
-  [ "$(sinfo -h -N -o '%N %t' | grep -c ' idle$')" -eq "$(echo $nodes | wc -w)" ]
-}
-wait_for 30 nodes_idle || fail "the nodes did not come up: $(sinfo -N 2>&1 | tr '\n' ' ')"
+# Every node "idle", without the "*" of a node that has not answered yet.
+wait_for 30 "$last_slurmd" "the nodes" \
+  sh -c '[ "$(sinfo -h -N -o "%N %t" | grep -c " idle$")" -eq "$1" ]' nodes_idle "$(echo $nodes | wc -w)"
 
 # The fleet run: one result file per node, named by the Slurm node.
+# In the background, so that INT and TERM stop the script at once.
 timeout 180 "$fleet" submit --nodes 2 --wait --out "$scratch/results" --zelvo "$zelvo" \
-  -- -d 1 -s 64 >"$scratch/submit.out" || fail "submit failed: $(cat "$scratch/submit.out")"
+  -- -d 1 -s 64 >"$scratch/submit.out" &
+child=$!
+wait "$child" || fail "submit failed: $(cat "$scratch/submit.out")"
+child=""
 cat "$scratch/submit.out"
 folder=$(sed -n 's/^folder //p' "$scratch/submit.out")
 [ -d "$folder" ] || fail "submit named no result folder"
@@ -150,7 +176,7 @@ folder=$(sed -n 's/^folder //p' "$scratch/submit.out")
 # share this host's cores with whatever else runs, so their scores differ by
 # chance: the tolerance is wide here (the unit tests check the 5 % gate).
 report_rc=0
-"$fleet" report "$folder" --tolerance 50 --plot "$scratch/fleet.png" >"$scratch/report.out" ||
+timeout 120 "$fleet" report "$folder" --tolerance 50 --plot "$scratch/fleet.png" >"$scratch/report.out" ||
   report_rc=$?
 cat "$scratch/report.out"
 [ "$report_rc" -eq 0 ] || fail "the report flagged the fleet run (exit code $report_rc)"
