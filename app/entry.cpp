@@ -79,7 +79,7 @@ std::string output_failure_line(std::string_view reason) {
 }
 
 int finish_standard_output(int exit_code) {
-  if (platform::flush_standard_output()) return exit_code;
+  if (platform::close_standard_output()) return exit_code;
   const int error_number = platform::standard_output_error();
   write_error_line(output_failure_line(error_number != 0 ? std::strerror(error_number) : ""));
   return 1;

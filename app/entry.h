@@ -56,9 +56,10 @@ void write_error_line(std::string_view text);
 /// output", followed by ": " and `reason` when there is one.
 std::string output_failure_line(std::string_view reason);
 
-/// Flushes standard output and checks that all of it was written. If not, the
-/// process must not report success: writes `output_failure_line` (with the
-/// system's reason) to standard error and returns 1; otherwise `exit_code`.
+/// Flushes and closes standard output and checks that all of it was written.
+/// If not, the process must not report success: writes `output_failure_line`
+/// (with the system's reason) to standard error and returns 1; otherwise
+/// `exit_code`. Nothing may be written to standard output afterwards.
 int finish_standard_output(int exit_code);
 
 }  // namespace app

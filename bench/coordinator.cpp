@@ -32,6 +32,16 @@ std::string freq(std::int64_t hz) {
 platform::OptError real_check_isa_support(std::string_view isa) { return solver::check_isa_support(isa); }
 bool always_may_start(std::uint32_t) { return true; }
 
+// The fields of all workers together. Thousands of workers of the largest grid
+// ask for more than 64 bits can count: the figure is then worked out in
+// floating point, which is what the run would really ask for.
+std::string total_field_memory(std::uint32_t threads, std::uint64_t per_thread) {
+  if (per_thread != 0 && threads > UINT64_MAX / per_thread) {
+    return platform::format_bytes_wide(static_cast<double>(threads) * static_cast<double>(per_thread));
+  }
+  return platform::format_bytes(std::uint64_t{threads} * per_thread);
+}
+
 }  // namespace
 
 const RunHooks& system_hooks() {
@@ -77,7 +87,7 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
   console.out(fmt::format("{} x {} x {} grid\n", params.size, params.size, params.size));
   const std::uint64_t per_thread = solver::field_memory_per_thread(params.size);
   console.out(platform::format_bytes(per_thread) + " per thread\n");
-  console.out(platform::format_bytes(std::uint64_t{c} * per_thread) + " total\n");
+  console.out(total_field_memory(c, per_thread) + " total\n");
 
   const platform::TimerInfo fast = hooks.query_fast_timer();
   const platform::TimerInfo coarse = hooks.query_coarse_timer();
@@ -120,11 +130,12 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
 
   // Every worker holds its fields until the end, so when they cannot all fit
   // the worker past the limit fails anyway: fail it now, before thousands of
-  // threads zero-fill memory that must be given back. The output reads as
-  // that worker's own failure would.
+  // threads touch memory that must be given back. The output reads as that
+  // worker's own failure would.
   const std::uint64_t capacity = hooks.aligned_capacity();
-  if (!params.large_pages && per_thread != 0) {
-    const std::uint64_t fitting = capacity / per_thread;
+  const std::uint64_t request = solver::field_request_per_thread(params.size);
+  if (!params.large_pages && request != 0) {
+    const std::uint64_t fitting = capacity / request;
     if (fitting < c) {
       console.out(allocating_fields_line(false));
       console.out("\n");
@@ -135,18 +146,23 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
   }
 
   // A count far beyond the machine may not even get its records: they are
-  // zero-filled at once, so where the system over-commits, records beyond the
+  // written at once, so where the system over-commits, records beyond the
   // small share the capacity's margin leaves the process are checked against
   // the capacity as the fields are; elsewhere the allocation itself refuses.
   std::unique_ptr<SharedRunState> shared;
   std::vector<std::thread> threads;
-  try {
-    const std::uint64_t records = std::uint64_t{c} * kRecordBytesPerThread;
-    if (records > kRecordBytesWithinMargin && records > capacity) throw std::bad_alloc();
-    shared = std::make_unique<SharedRunState>(c);
-    threads.reserve(c > 0 ? c - 1 : 0);
-    result.results.reserve(c);
-  } catch (const std::exception&) {
+  const std::uint64_t records = std::uint64_t{c} * kRecordBytesPerThread;
+  bool records_fit = records <= kRecordBytesWithinMargin || records <= capacity;
+  if (records_fit) {
+    try {
+      shared = std::make_unique<SharedRunState>(c);
+      threads.reserve(c > 0 ? c - 1 : 0);
+      result.results.reserve(c);
+    } catch (const std::exception&) {
+      records_fit = false;
+    }
+  }
+  if (!records_fit) {
     console.err(fmt::format("not enough memory for the records of {} worker threads; aborting\n", c));
     return result;
   }

@@ -5,11 +5,9 @@
 
 #include "bench/console.h"
 #include "bench/run_result.h"
+#include "bench/version.h"
 
 namespace bench {
-
-/// Version shown in the valid-result banner.
-inline constexpr std::string_view kVersionText = "1.2.0";
 
 /// The per-thread table (header and one row per result, in list order).
 std::string format_result_table(const RunResult& result);

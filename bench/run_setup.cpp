@@ -14,7 +14,7 @@ RunOutcome run_benchmark(RunOptions options, platform::TopologyCache& topology) 
   if (plan.thread_count == 0) {
     plan.thread_count =
         choose_thread_count(0, platform::core_count(topology.get_topology()), platform::field_memory_budget(),
-                            solver::field_memory_per_thread(options.size));
+                            solver::field_request_per_thread(options.size));
   }
 
   const platform::ThreadingMode mode = platform::threading_mode_from_name(options.threading);

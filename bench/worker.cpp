@@ -6,7 +6,6 @@
 #include <string>
 
 #include "bench/progress_line.h"
-#include "platform/fault_guard.h"
 
 namespace bench {
 namespace {
@@ -37,16 +36,16 @@ class Worker {
     c_.console.flush_out();
   }
   bool timed_loop();
-  // Solver calls run the chosen instruction set's code, which the check before
-  // the run only warns about: a processor that lacks it fails this worker in
-  // order instead of killing the process. False when that happened (reported,
-  // stop requested); otherwise `e` holds the call's answer.
-  template <class Call>
-  bool guarded(platform::OptError& e, Call call, std::string_view before = {}) {
-    if (platform::run_catching_illegal_instruction([&] { e = call(); })) return true;
+  // The solver's kernels run the chosen instruction set, which the check before
+  // the run only warns about; the solver guards them and answers a refused
+  // instruction with its own error value, so a processor that lacks the set
+  // fails this worker in order instead of killing the process. True (reported,
+  // stop requested) when `e` is that error.
+  bool illegal_instruction(const platform::OptError& e, std::string_view before = {}) {
+    if (!e.is_illegal_instruction()) return false;
     fail(fmt::format("{}illegal instruction in thread {}: this processor cannot run the {} kernels\n", before,
                      c_.index, c_.params.isa));
-    return false;
+    return true;
   }
 
   const WorkerContext& c_;
@@ -69,15 +68,11 @@ bool Worker::timed_loop() {
       std::lock_guard lock(c_.output_mutex);
       print_progress(elapsed_ms / 1000, false);
     }
-    platform::OptError e;
-    const auto iteration = [&] {
-      platform::OptError r = solver_->pre_step(iterations_);
-      if (r.ok()) r = solver_->step();
-      if (r.ok()) r = solver_->verify_step(iterations_);
-      return r;
-    };
+    platform::OptError e = solver_->pre_step(iterations_);
+    if (e.ok()) e = solver_->step();
+    if (e.ok()) e = solver_->verify_step(iterations_);
     // The line break ends worker 0's progress line, as the workloads' own messages do.
-    if (!guarded(e, iteration, "\n")) return false;
+    if (illegal_instruction(e, "\n")) return false;
     if (e.failed()) {
       fail(e.message() + "\n");
       return false;
@@ -104,7 +99,7 @@ void Worker::run() {
   say(allocating_fields_line(p.large_pages));
   const std::int64_t init_start = c_.hooks.read_fast_counter();
 
-  // A run that is failing already spares the memory and the zero-fill.
+  // A run that is failing already spares the memory and the writing of it.
   if (stop_.stop_requested()) {
     (void)c_.phase_barrier.arrive_and_wait();
     return;
@@ -122,8 +117,8 @@ void Worker::run() {
     return;
   }
   const solver::FieldParams field{p.large_pages, p.size, 0.01};
-  platform::OptError e;
-  if (!guarded(e, [&] { return solver_->allocate(field); })) {
+  platform::OptError e = solver_->allocate(field);
+  if (illegal_instruction(e)) {
     (void)c_.phase_barrier.arrive_and_wait();
     return;
   }
@@ -135,7 +130,8 @@ void Worker::run() {
   if (c_.phase_barrier.arrive_and_wait()) return;  // phase 1
 
   say("initalizing fields...");
-  if (!guarded(e, [&] { return solver_->initialize(); })) {
+  e = solver_->initialize();
+  if (illegal_instruction(e)) {
     (void)c_.phase_barrier.arrive_and_wait();
     return;
   }
@@ -167,7 +163,8 @@ void Worker::run() {
     }
     say("validating result..");
   }
-  if (!guarded(e, [&] { return solver_->verify_final(iterations_); })) return;
+  e = solver_->verify_final(iterations_);
+  if (illegal_instruction(e)) return;
   if (e.failed()) {
     fail(e.message() + "\n");
     return;

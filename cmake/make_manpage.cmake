@@ -10,6 +10,8 @@
 #   WORK_DIR    a scratch folder
 #   MAN_OUT     the page
 #   TEXT_OUT    optional: a plain-text rendering with CRLF line ends (needs GROFF and COL)
+#   README      optional: the README, whose "Failure messages" table becomes the
+#               DIAGNOSTICS section
 cmake_minimum_required(VERSION 3.25)
 
 foreach(required HELP2MAN INCLUDE NAME VERSION DATE_EPOCH WORK_DIR MAN_OUT)
@@ -114,6 +116,41 @@ else()
   file(WRITE "${table_include}" "[MEMORY PER THREAD]\n.nf\n${table}\n.fi\n")
 endif()
 
+# The failure messages: the README's table, one tagged paragraph per row, so a
+# message added to one is in both.
+set(diagnostics_include "${WORK_DIR}/diagnostics.h2m")
+file(WRITE "${diagnostics_include}" "")
+if(DEFINED README)
+  # Lines as a list: a semicolon in the text would split one, so it is held
+  # apart until the line is written out.
+  file(READ "${README}" readme)
+  string(REPLACE ";" "@SEMICOLON@" readme "${readme}")
+  string(REPLACE "\n" ";" readme_lines "${readme}")
+  set(in_table FALSE)
+  set(diagnostics "")
+  foreach(line IN LISTS readme_lines)
+    if(line STREQUAL "## Failure messages")
+      set(in_table TRUE)
+    elseif(in_table AND line MATCHES "^## ")
+      break()
+    elseif(in_table AND line MATCHES "^\\| `([^`]+)` \\| (.+) \\|$")
+      set(message "${CMAKE_MATCH_1}")
+      set(meaning "${CMAKE_MATCH_2}")
+      string(REPLACE "`" "" meaning "${meaning}")
+      foreach(var message meaning)
+        string(REPLACE "\\" "\\e" ${var} "${${var}}")
+        string(REPLACE "-" "\\-" ${var} "${${var}}")
+      endforeach()
+      string(APPEND diagnostics ".TP\n.B \\&${message}\n\\&${meaning}\n")
+    endif()
+  endforeach()
+  if(diagnostics STREQUAL "")
+    message(FATAL_ERROR "${README}: no \"Failure messages\" table")
+  endif()
+  string(REPLACE "@SEMICOLON@" ";" diagnostics "${diagnostics}")
+  file(WRITE "${diagnostics_include}" "[DIAGNOSTICS]\nEvery message on standard error that ends a run or fails a thread; the exit status is then 1.\n${diagnostics}")
+endif()
+
 # help2man runs its argument with --help; this stand-in prints the reshaped text.
 file(WRITE "${WORK_DIR}/zelvo" "#!/bin/sh\nexec cat \"$(dirname \"$0\")/zelvo.help\"\n")
 file(CHMOD "${WORK_DIR}/zelvo" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
@@ -125,7 +162,7 @@ set(ENV{LC_ALL} C)
 execute_process(
   COMMAND "${HELP2MAN}" --no-info --section=1 "--name=${NAME}"
           "--version-string=zelvo ${VERSION}" "--include=${table_include}"
-          "--include=${INCLUDE}" "--output=${MAN_OUT}" ./zelvo
+          "--include=${INCLUDE}" "--include=${diagnostics_include}" "--output=${MAN_OUT}" ./zelvo
   WORKING_DIRECTORY "${WORK_DIR}"
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -1,5 +1,5 @@
-# Distributables: a zip for Windows and a tarball for Linux, each with the program
-# and the README (the zip also with the manual page as plain text), and a Debian
+# Distributables: a zip for Windows and a tarball for Linux, each with the program,
+# the README and the licence (the zip also with the manual page as plain text), and a Debian
 # package with the program, the manual page, the README, the copyright and the
 # changelog in the places Debian puts them.
 
@@ -9,15 +9,13 @@ find_program(ZELVO_HELP2MAN help2man)
 find_program(ZELVO_GROFF groff)
 find_program(ZELVO_COL col)
 set(ZELVO_MAN_NAME "CPU benchmark: 3-D electromagnetic field simulation per worker thread")
-# The date of the newest packaging/changelog entry: the page carries it rather than
-# the build time, so a rebuild gives the same bytes.
-set(ZELVO_RELEASE_EPOCH 1796774400)
 set(zelvo_man_dir ${CMAKE_BINARY_DIR}/man)
 set(ZELVO_MAN_PAGE ${zelvo_man_dir}/zelvo.1)
 set(zelvo_man_text "")
 set(zelvo_man_args
   -DHELP2MAN=${ZELVO_HELP2MAN}
   -DINCLUDE=${PROJECT_SOURCE_DIR}/packaging/zelvo.h2m
+  -DREADME=${PROJECT_SOURCE_DIR}/README.md
   -DNAME=${ZELVO_MAN_NAME}
   -DVERSION=${PROJECT_VERSION}
   -DDATE_EPOCH=${ZELVO_RELEASE_EPOCH}
@@ -25,7 +23,19 @@ set(zelvo_man_args
   -DMAN_OUT=${ZELVO_MAN_PAGE})
 set(zelvo_man_depends
   ${PROJECT_SOURCE_DIR}/packaging/zelvo.h2m
+  ${PROJECT_SOURCE_DIR}/README.md
   ${PROJECT_SOURCE_DIR}/cmake/make_manpage.cmake)
+
+# zelvo-fleet's page is written by hand (it is no program help2man could ask);
+# it carries the release's version and month like the generated one.
+set(ZELVO_FLEET_MAN_PAGE ${zelvo_man_dir}/zelvo-fleet.1)
+if(NOT WIN32)
+  set(zelvo_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+  set(ENV{SOURCE_DATE_EPOCH} ${ZELVO_RELEASE_EPOCH})
+  string(TIMESTAMP ZELVO_MAN_DATE "%B %Y" UTC)
+  set(ENV{SOURCE_DATE_EPOCH} "${zelvo_saved_epoch}")
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/zelvo-fleet.1.in ${ZELVO_FLEET_MAN_PAGE} @ONLY)
+endif()
 
 if(NOT ZELVO_HELP2MAN)
   message(STATUS "help2man not found: no manual page, no Debian package")
@@ -58,10 +68,8 @@ else()
     DEPENDS zelvo ${zelvo_man_depends}
     COMMENT "Generating the manual page zelvo.1 from the program's help"
     VERBATIM)
-  # Debian keeps manual pages and changelogs compressed. zelvo-fleet's page is
-  # written by hand: it is no program of ours that help2man could ask.
-  foreach(in ${ZELVO_MAN_PAGE} ${PROJECT_SOURCE_DIR}/packaging/zelvo-fleet.1
-             ${PROJECT_SOURCE_DIR}/packaging/changelog)
+  # Debian keeps manual pages and changelogs compressed.
+  foreach(in ${ZELVO_MAN_PAGE} ${ZELVO_FLEET_MAN_PAGE} ${PROJECT_SOURCE_DIR}/packaging/changelog)
     get_filename_component(name ${in} NAME)
     add_custom_command(
       OUTPUT ${zelvo_man_dir}/${name}.gz
@@ -77,7 +85,7 @@ endif()
 
 # The archives: flat, the program beside its README.
 install(TARGETS zelvo RUNTIME DESTINATION . COMPONENT zelvo)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT zelvo)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT zelvo)
 # zelvo-fleet drives Slurm clusters: the Linux archive and package carry it.
 if(NOT WIN32)
   install(PROGRAMS ${PROJECT_SOURCE_DIR}/fleet/zelvo-fleet DESTINATION . COMPONENT zelvo)

@@ -32,7 +32,7 @@
 #include "bench/progress_board.h"
 #include "perf/plain_kernels.h"
 #include "bench/progress_line.h"
-#include "platform/fault_guard.h"
+#include "solver/guarded_call.h"
 #include "platform/fp_control.h"
 #include "platform/memory.h"
 #include "platform/timer.h"
@@ -512,16 +512,19 @@ void iteration_benchmark(benchmark::State& state, const char* workload, const Is
   if (!failure.empty()) state.SkipWithError(("validation failed: " + failure).c_str());
 }
 
-// The worker wraps each iteration in an illegal-instruction guard: the cost of
-// one guarded call next to the same call made plainly (compare with the
+// Every kernel call of a solver runs under an illegal-instruction guard: the
+// cost of one guarded call next to the same call made plainly (compare with the
 // iteration rows, whose time per iteration is the figure it adds to).
 void call_benchmark(benchmark::State& state, bool guarded) {
   std::uint64_t calls = 0;
-  void (*volatile body)(std::uint64_t&) = [](std::uint64_t& c) { benchmark::DoNotOptimize(++c); };
+  std::uint64_t (*volatile body)(std::uint64_t) = [](std::uint64_t c) {
+    benchmark::DoNotOptimize(c);
+    return c + 1;
+  };
   for (auto _ : state) {
     if (!guarded) {
-      body(calls);
-    } else if (!platform::run_catching_illegal_instruction([&] { body(calls); })) {
+      calls = body(calls);
+    } else if (!solver::call_guarded(calls, static_cast<std::uint64_t (*)(std::uint64_t)>(body), calls)) {
       state.SkipWithError("illegal instruction");
       break;
     }

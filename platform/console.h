@@ -15,8 +15,13 @@ void reserve_standard_streams();
 /// lost. The reason of the first failure is kept for `standard_output_error`.
 /// Safe from any thread.
 bool flush_standard_output();
-/// The system error number of the first failed flush of standard output;
-/// 0 when none failed or the reason was not known.
+/// Flushes and closes standard output, the last thing before exit; false when
+/// anything written to it was lost. Some file systems (network ones, quotas)
+/// report a failed write only when the file is closed. The reason is kept for
+/// `standard_output_error` as a flush's is.
+bool close_standard_output();
+/// The system error number of the first failed flush or close of standard
+/// output; 0 when none failed or the reason was not known.
 int standard_output_error();
 
 /// Moves the cursor to column 0 of the line `lines` above the current one and

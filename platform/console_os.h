@@ -10,6 +10,9 @@ namespace platform::os {
 /// Puts a read-only handle on each standard descriptor that is closed (where
 /// descriptors are reused lowest-first); does nothing where that cannot happen.
 void reserve_standard_descriptors();
+/// Closes standard output, whose stream is flushed already; 0 on success, else
+/// the system error number (-1 when unknown).
+int close_standard_output();
 /// Tries to make standard output understand terminal sequences; true when it does.
 bool enable_terminal_sequences();
 /// The console cursor row of standard output; empty when it is no console.

@@ -25,6 +25,15 @@ bool flush_standard_output() {
   return false;
 }
 
+bool close_standard_output() {
+  if (!flush_standard_output()) return false;
+  const int error_number = os::close_standard_output();
+  if (error_number == 0) return true;
+  int none = 0;
+  if (error_number > 0) first_output_error.compare_exchange_strong(none, error_number);
+  return false;
+}
+
 int standard_output_error() { return first_output_error.load(); }
 
 void reserve_standard_streams() { os::reserve_standard_descriptors(); }

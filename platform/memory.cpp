@@ -22,8 +22,10 @@ std::uint64_t GrantLedger::usable(std::uint64_t available) {
   return available > margin ? available - margin : 0;
 }
 
-std::uint64_t field_memory_budget(std::uint64_t capacity, std::uint64_t available) {
-  return capacity != UINT64_MAX ? capacity : available;
+std::optional<std::uint64_t> field_memory_budget(std::uint64_t capacity, std::uint64_t available) {
+  if (capacity != UINT64_MAX) return capacity;
+  if (available == 0) return std::nullopt;
+  return GrantLedger::usable(available);
 }
 
 void GrantLedger::read_limit(std::uint64_t (*read_available)()) {
@@ -55,8 +57,9 @@ std::uint64_t GrantLedger::capacity(std::uint64_t (*read_available)()) {
   return unlimited_ ? UINT64_MAX : limit_;
 }
 
-std::uint64_t GrantLedger::limit() const {
+std::optional<std::uint64_t> GrantLedger::limit() const {
   std::lock_guard lock(mutex_);
+  if (!limit_read_ || unlimited_) return std::nullopt;
   return limit_;
 }
 

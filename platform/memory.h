@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 namespace platform {
 
@@ -27,16 +28,19 @@ std::uint64_t available_physical_memory();
 
 /// The bytes that `allocate_aligned` blocks may hold at once in this process;
 /// UINT64_MAX where the system refuses what it cannot back by itself. Lets a
-/// run whose fields cannot all fit fail before any of them is zero-filled.
+/// run whose fields cannot all fit fail before any of them is touched.
 std::uint64_t aligned_capacity();
 
 /// The memory a run plans its fields in: `capacity` (what `aligned_capacity`
 /// says aligned blocks may hold) where the process keeps that count itself,
-/// else `available` (the available physical memory). 0 when unknown.
-std::uint64_t field_memory_budget(std::uint64_t capacity, std::uint64_t available);
+/// else `available` (the available physical memory) less the margin of
+/// `GrantLedger::usable`, so that a plan never counts on every free byte.
+/// Empty when unknown (no count kept and `available` is 0, the failed query);
+/// 0 when known and nothing is left for fields.
+std::optional<std::uint64_t> field_memory_budget(std::uint64_t capacity, std::uint64_t available);
 /// `field_memory_budget` of the running system. The automatic thread count
 /// uses it, so it never chooses more workers than the allocations admit.
-std::uint64_t field_memory_budget();
+std::optional<std::uint64_t> field_memory_budget();
 
 /// `size_bytes` rounded up to a multiple of `minimum`; 0 when `minimum` is 0
 /// or the rounded size does not fit in 64 bits.
@@ -59,9 +63,9 @@ class GrantLedger {
   /// The bytes that may be granted in all, reading the available memory as
   /// `grant` would when nothing was granted yet; UINT64_MAX for no limit.
   std::uint64_t capacity(std::uint64_t (*read_available)());
-  /// The bytes that may be granted in all; 0 before the first grant. Also 0
-  /// after a first grant when the available memory was unknown.
-  std::uint64_t limit() const;
+  /// The bytes that may be granted in all; empty while no limit applies
+  /// (before the first grant, or when the available memory was unknown).
+  std::optional<std::uint64_t> limit() const;
 
   /// What is left of `available` for field blocks: the margin covers the rest
   /// of the process and whatever the system needs meanwhile.

@@ -36,7 +36,7 @@ std::uint64_t available_physical_memory() { return os::available_memory_bytes();
 
 std::uint64_t aligned_capacity() { return os::aligned_capacity(); }
 
-std::uint64_t field_memory_budget() {
+std::optional<std::uint64_t> field_memory_budget() {
   return field_memory_budget(os::aligned_capacity(), os::available_memory_bytes());
 }
 

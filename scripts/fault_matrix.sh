@@ -69,6 +69,10 @@ if unshare -m true 2>/dev/null; then
   fake_meminfo="unshare -m sh -c 'mount --bind $tmp/meminfo /proc/meminfo && exec \"\$0\" \"\$@\"'"
   run "MemAvailable 6 GiB; -s 448 (automatic count)" "$fake_meminfo '$z' -s 448 -d 1"
   run_merged "MemAvailable 6 GiB; -s 640 -n 1 2>&1 (refused up front)" "$fake_meminfo '$z' -s 640 -n 1 -d 1"
+  # Two sets of fields fit in what the margin leaves only without H's 1 KiB
+  # lead: the automatic count must plan with the whole request.
+  printf 'MemTotal:       16777216 kB\nMemFree:          298082 kB\nMemAvailable:     298082 kB\nHugepagesize:       2048 kB\n' >"$tmp/meminfo"
+  run_merged "MemAvailable 298082 kB; -s 64 (automatic count)" "$fake_meminfo '$z' -s 64 -d 1"
 else
   echo "MemAvailable 6 GiB rows skipped: no private mount namespace here"
 fi

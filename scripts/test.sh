@@ -20,8 +20,14 @@ ctest --preset native
 # its program prints the help the tests expect and completes a one-second run;
 # its manual page renders without a warning.
 cpack --preset native -G DEB
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
+# One version: the changelog's newest entry, the package's and the program's own
+# version line must agree.
+version=$(sed -n '1s/^zelvo (\([^)]*\)).*/\1/p' packaging/changelog)
 deb=build/native/package/zelvo_${version}_amd64.deb
+if [ ! -f "$deb" ] || [ "$(dpkg-deb -f "$deb" Version)" != "$version" ]; then
+  echo "no Debian package of version $version (the newest packaging/changelog entry); see CMakeLists.txt" >&2
+  exit 1
+fi
 lintian --fail-on error,warning "$deb"
 rm -rf build/native/deb-check
 dpkg-deb -x "$deb" build/native/deb-check
@@ -29,6 +35,11 @@ build/native/deb-check/usr/bin/zelvo --help | diff -u tests/e2e/help.txt -
 if ! build/native/deb-check/usr/bin/zelvo -d 1 -s 64 -n 1 </dev/null >build/native/deb-check.log 2>&1; then
   cat build/native/deb-check.log
   echo "the packaged zelvo failed its one-second run" >&2
+  exit 1
+fi
+if ! grep -q "^zelvo v$version " build/native/deb-check.log; then
+  cat build/native/deb-check.log
+  echo "the packaged zelvo does not call itself version $version" >&2
   exit 1
 fi
 man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/memory.h"
+#include "solver/guarded_call.h"
 
 namespace solver {
 namespace {
@@ -25,10 +26,11 @@ std::optional<std::uint64_t> cube_count(std::uint64_t edge) {
 CellBuffer::CellBuffer(std::uint64_t count, bool large_pages, std::uint64_t lead_bytes,
                        CellFill fill)
     : large_pages_(large_pages) {
+  static_assert(sizeof(Cell) == 32, "field_block_bytes counts 32 bytes per cell");
   if (count == 0) return;
   if (lead_bytes % 64 != 0) return;
-  if (count > kMax / sizeof(Cell) || lead_bytes > kMax - count * sizeof(Cell)) return;
-  const std::uint64_t size_bytes = lead_bytes + count * sizeof(Cell);
+  const std::uint64_t size_bytes = field_block_bytes(count, lead_bytes);
+  if (size_bytes == kMax) return;
   void* block = large_pages ? platform::allocate_large_pages(size_bytes)
                             : platform::allocate_aligned(size_bytes);
   if (block == nullptr) return;
@@ -39,11 +41,13 @@ CellBuffer::CellBuffer(std::uint64_t count, bool large_pages, std::uint64_t lead
     for (std::uint64_t i = 0; i < count; ++i) data_[i] = Cell{0.0, 0.0, 0.0, 0.0};
   }
   count_ = count;
+  block_bytes_ = size_bytes;
 }
 
 CellBuffer::CellBuffer(CellBuffer&& other) noexcept
     : large_pages_(other.large_pages_),
       count_(std::exchange(other.count_, 0)),
+      block_bytes_(std::exchange(other.block_bytes_, 0)),
       data_(std::exchange(other.data_, nullptr)),
       block_(std::exchange(other.block_, nullptr)) {}
 
@@ -52,6 +56,7 @@ CellBuffer& CellBuffer::operator=(CellBuffer&& other) noexcept {
     release();
     large_pages_ = other.large_pages_;
     count_ = std::exchange(other.count_, 0);
+    block_bytes_ = std::exchange(other.block_bytes_, 0);
     data_ = std::exchange(other.data_, nullptr);
     block_ = std::exchange(other.block_, nullptr);
   }
@@ -69,6 +74,7 @@ void CellBuffer::release() {
   block_ = nullptr;
   data_ = nullptr;
   count_ = 0;
+  block_bytes_ = 0;
 }
 
 KernelArgs FieldState::kernel_args() const {
@@ -127,12 +133,11 @@ std::uint64_t FieldStorage::updates_per_step() const {
 OptError run_step(const KernelTable& kernels, const FieldStorage& fields,
                   std::uint32_t thread_index) {
   const KernelArgs args = fields.state().kernel_args();
-  if (!fields.ready() || !kernels.update_h(args)) {
-    return OptError::fail("solver H step error in thread " + std::to_string(thread_index));
-  }
-  if (!kernels.update_e(args)) {
-    return OptError::fail("solver E step error in thread " + std::to_string(thread_index));
-  }
+  bool ok = false;
+  if (fields.ready() && !call_guarded(ok, kernels.update_h, args)) return OptError::illegal_instruction();
+  if (!ok) return OptError::fail("solver H step error in thread " + std::to_string(thread_index));
+  if (!call_guarded(ok, kernels.update_e, args)) return OptError::illegal_instruction();
+  if (!ok) return OptError::fail("solver E step error in thread " + std::to_string(thread_index));
   return {};
 }
 

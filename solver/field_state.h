@@ -23,9 +23,10 @@ enum class CellFill { zeroed, unwritten };
 class CellBuffer {
  public:
   CellBuffer() = default;
-  /// Obtains `count` cells, `lead_bytes` into the block, zeroed unless `fill`
-  /// says otherwise. On failure (no memory, or a byte count that does not fit
-  /// in 64 bits) the buffer is left without storage.
+  /// Obtains `count` cells, `lead_bytes` into the block (a block of
+  /// `field_block_bytes(count, lead_bytes)`), zeroed unless `fill` says
+  /// otherwise. On failure (no memory, or a byte count that does not fit in 64
+  /// bits) the buffer is left without storage.
   CellBuffer(std::uint64_t count, bool large_pages, std::uint64_t lead_bytes = 0,
              CellFill fill = CellFill::zeroed);
   CellBuffer(CellBuffer&& other) noexcept;
@@ -39,26 +40,18 @@ class CellBuffer {
 
   bool large_pages() const { return large_pages_; }
   std::uint64_t count() const { return count_; }
+  /// Bytes of the block obtained, the lead included; 0 when empty.
+  std::uint64_t block_bytes() const { return block_bytes_; }
   /// First cell; null when empty.
   Cell* data() const { return data_; }
 
  private:
   bool large_pages_ = false;
   std::uint64_t count_ = 0;
+  std::uint64_t block_bytes_ = 0;
   Cell* data_ = nullptr;
   void* block_ = nullptr;
 };
-
-/// How far into its block the H array starts, while E starts at the start of
-/// its own. Large blocks are aligned to 2 MiB, so without this every H cell
-/// would sit at the same place in its page as the E cell it is computed from,
-/// and a processor that matches loads against older stores by their low address
-/// bits stalls every update: the scalar steps ran at an eighth to a third of
-/// their speed, the fma steps at a third to a half. Modulo 4 KiB the cells an
-/// update reads lie 0, 32, 64, 128 or 2112 bytes from the one it writes, for
-/// every selectable size; 1 KiB stays clear of all of them (2 KiB, next to
-/// 2112, measured a third slower at n = 64).
-inline constexpr std::uint64_t kFieldStaggerBytes = 1024;
 
 /// One field: edge N = n + 2 cells per axis (halo included) and N³ cells.
 struct FieldArray {

@@ -9,7 +9,8 @@
 namespace solver {
 
 /// One field vector: x, y, z and a pad lane that keeps every cell one 256-bit
-/// vector. The pad is zero after allocation and every kernel keeps it zero.
+/// vector. The workload's set-up makes the pad zero (a zero-filled allocation,
+/// or every cell written by the set-up itself) and every kernel keeps it zero.
 struct Cell {
   double x;
   double y;

@@ -6,6 +6,7 @@
 
 #include "platform/fp_control.h"
 #include "solver/format_fixed.h"
+#include "solver/guarded_call.h"
 
 namespace solver {
 namespace {
@@ -69,7 +70,10 @@ OptError SoftGaussian::pre_step(FieldStorage& fields, std::uint64_t t) {
 
 OptError SoftGaussian::verify_step(const FieldStorage& fields, const EnergyTable& energy,
                                    std::uint32_t thread_index, std::uint64_t t) const {
-  const double energy_calc = fields.ready() ? energy.total_energy(fields.state().kernel_args()) : 0.0;
+  double energy_calc = 0.0;
+  if (fields.ready() && !call_guarded(energy_calc, energy.total_energy, fields.state().kernel_args())) {
+    return OptError::illegal_instruction();
+  }
   const double ratio = energy_acc_ / energy_calc;
   if (std::isfinite(ratio)) {
     const RatioBand band = ratio_band_for(t);

@@ -65,7 +65,8 @@ class Solver {
   /// Releases everything the solver owns.
   virtual ~Solver() = default;
 
-  /// Obtains zeroed field arrays for the grid; a second call replaces the first pair.
+  /// Obtains the field arrays for the grid (zero-filled, or left for `initialize`
+  /// to write whole); a second call replaces the first pair.
   [[nodiscard]] virtual OptError allocate(const FieldParams& params) = 0;
   /// Sets the starting state and this thread's flush-to-zero mode.
   [[nodiscard]] virtual OptError initialize() = 0;

@@ -9,6 +9,7 @@
 
 #include "platform/fp_control.h"
 #include "solver/format_fixed.h"
+#include "solver/guarded_call.h"
 
 namespace solver {
 namespace {
@@ -78,8 +79,10 @@ OptError StandingWave::initialize(FieldStorage& fields, const KernelTable& kerne
     for (std::uint64_t x = 1; x <= n; ++x) {
       for (std::uint64_t y = 1; y <= n; ++y) fill_wave_row(state, wave, scratch, x, y);
     }
-    if (!kernels.update_h(args)) return OptError::fail("failed to initalize H field");
-    energy_init_ = energy.total_energy(args);
+    bool h_ok = false;
+    if (!call_guarded(h_ok, kernels.update_h, args)) return OptError::illegal_instruction();
+    if (!h_ok) return OptError::fail("failed to initalize H field");
+    if (!call_guarded(energy_init_, energy.total_energy, args)) return OptError::illegal_instruction();
   } else {
     // One pass over memory, row by row: row y of E plane p is written, then H
     // row y - 1 of plane p - 1 is zeroed and updated (the update reads E rows
@@ -101,8 +104,12 @@ OptError StandingWave::initialize(FieldStorage& fields, const KernelTable& kerne
           zero_rows(state.e, p, y, 1);
         }
         zero_rows(state.h, p - 1, y - 1, 1);
-        h_ok = kernels.update_h_rows(args, p - 1, y - 1, y) && h_ok;
-        sum = energy.energy_rows(args, p - 1, y - 1, y, sum);
+        bool row_ok = false;
+        if (!call_guarded(row_ok, kernels.update_h_rows, args, p - 1, y - 1, y) ||
+            !call_guarded(sum, energy.energy_rows, args, p - 1, y - 1, y, sum)) {
+          return OptError::illegal_instruction();
+        }
+        h_ok = row_ok && h_ok;
       }
       zero_rows(state.h, p - 1, n + 1, 1);
     }
@@ -124,8 +131,10 @@ OptError StandingWave::initialize(FieldStorage& fields, const KernelTable& kerne
   for (std::uint64_t xi = 0; xi < c; ++xi) {
     for (std::uint64_t yi = 0; yi < c; ++yi) {
       for (std::uint64_t zi = 0; zi < c; ++zi) {
-        validation_nodes_[(xi * c + yi) * c + zi] = energy.node_energy(
-            args, node_coordinate(xi), node_coordinate(yi), node_coordinate(zi));
+        if (!call_guarded(validation_nodes_[(xi * c + yi) * c + zi], energy.node_energy, args,
+                          node_coordinate(xi), node_coordinate(yi), node_coordinate(zi))) {
+          return OptError::illegal_instruction();
+        }
       }
     }
   }
@@ -145,10 +154,11 @@ OptError StandingWave::verify_step(const FieldStorage& fields, const EnergyTable
     for (std::uint64_t yi = 0; yi < c; ++yi) {
       for (std::uint64_t zi = 0; zi < c; ++zi) {
         const double init_val = measurable ? validation_nodes_[(xi * c + yi) * c + zi] : 0.0;
-        const double calc_val =
-            measurable ? energy.node_energy(args, node_coordinate(xi), node_coordinate(yi),
-                                            node_coordinate(zi))
-                       : 0.0;
+        double calc_val = 0.0;
+        if (measurable && !call_guarded(calc_val, energy.node_energy, args, node_coordinate(xi),
+                                        node_coordinate(yi), node_coordinate(zi))) {
+          return OptError::illegal_instruction();
+        }
         const double ratio = std::fabs(init_val / calc_val - 1.0);
         if (std::isnan(ratio) || ratio > kNodeTolerance) {
           return OptError::fail("\nnode verification failure in thread " +
@@ -164,7 +174,10 @@ OptError StandingWave::verify_step(const FieldStorage& fields, const EnergyTable
 
 OptError StandingWave::verify_final(const FieldStorage& fields, const EnergyTable& energy,
                                     std::uint32_t thread_index) const {
-  const double energy_calc = fields.ready() ? energy.total_energy(fields.state().kernel_args()) : 0.0;
+  double energy_calc = 0.0;
+  if (fields.ready() && !call_guarded(energy_calc, energy.total_energy, fields.state().kernel_args())) {
+    return OptError::illegal_instruction();
+  }
   const double ratio = energy_init_ / energy_calc;
   if (std::isfinite(ratio) && std::fabs(ratio - 1.0) < kFinalTolerance) return {};
   return OptError::fail("\nenergy ratio failure in thread " + std::to_string(thread_index) +

@@ -22,6 +22,15 @@ void reserve_standard_descriptors() {
   }
 }
 
+int close_standard_output() {
+  // The descriptor, not the stream: the stream's buffer is empty by now, and
+  // the stream stays valid for the exit handlers, which find nothing to write.
+  if (close(STDOUT_FILENO) == 0) return 0;
+  // Linux releases the descriptor even when interrupted; nothing was lost.
+  if (errno == EINTR) return 0;
+  return errno != 0 ? errno : -1;
+}
+
 // A terminal understands the sequence as it is; a file or pipe must not get it.
 bool enable_terminal_sequences() { return isatty(STDOUT_FILENO) == 1; }
 

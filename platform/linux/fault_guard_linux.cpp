@@ -12,10 +12,17 @@ namespace {
 // The innermost guard of this thread; null outside every guard. Thread-local
 // storage of the executable is a plain segment access, safe in a handler.
 thread_local sigjmp_buf* t_recovery = nullptr;
+// Whether this thread has SIGILL unblocked. A blocked mask is inherited across
+// exec and by new threads, and a fault that arrives blocked kills the process
+// without reaching the handler.
+thread_local bool t_unblocked = false;
 struct sigaction g_previous;
 
 void on_illegal_instruction(int signal, siginfo_t* info, void* context) {
-  if (sigjmp_buf* recovery = t_recovery) {
+  sigjmp_buf* recovery = t_recovery;
+  // si_code > 0: the processor raised it. A signal someone sent (kill, raise:
+  // si_code <= 0) says nothing about this thread's instructions.
+  if (recovery != nullptr && info->si_code > 0) {
     // Leaving the handler by a jump skips the mask restore of a normal return:
     // put back the mask the thread had when the fault came (saved with the
     // signal), or SIGILL could stay blocked, and a blocked fault kills. The
@@ -55,6 +62,12 @@ bool run_catching_illegal_instruction(void (*body)(void*), void* context) {
   if (!installed) {
     body(context);
     return true;
+  }
+  if (!t_unblocked) {
+    sigset_t ill;
+    sigemptyset(&ill);
+    sigaddset(&ill, SIGILL);
+    t_unblocked = pthread_sigmask(SIG_UNBLOCK, &ill, nullptr) == 0;
   }
   RestoreOuter restore{t_recovery};
   sigjmp_buf recovery;

@@ -61,7 +61,8 @@ BlockLengths& heap_lengths() {
 }
 
 // Linux over-commits: without the ledger a field larger than the machine can
-// back is granted and the process dies in the zero-fill, with no message.
+// back is granted and the process dies when it first writes the pages, with no
+// message.
 // Large pages need no ledger: their pool is reserved when they are mapped.
 GrantLedger& heap_ledger() {
   static GrantLedger ledger;

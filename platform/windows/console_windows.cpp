@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <cerrno>
+#include <cstdio>
+
 #include "platform/console_os.h"
 
 namespace platform::os {
@@ -7,6 +10,12 @@ namespace platform::os {
 // The C runtime keeps its standard descriptors apart from the files the
 // program opens, and the program opens none through it: nothing to hold.
 void reserve_standard_descriptors() {}
+
+int close_standard_output() {
+  errno = 0;
+  if (std::fclose(stdout) == 0) return 0;
+  return errno != 0 ? errno : -1;
+}
 
 bool enable_terminal_sequences() {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -29,7 +29,7 @@ TEST(ReportTest, ValidRunPrintsTableBannerAndScore) {
             "thread  grid updates    time    MGups  iterations\n"
             "     0   36705927168  30.01s  1223.12        2593\n"
             "===============\n  valid result \n===============\n"
-            "zelvo v1.2.0 standing_wave sse2\n"
+            "zelvo v" + std::string(bench::kVersionText) + " standing_wave sse2\n"
             "Test CPU @ 1GHz\n"
             "final score: 1223.12 MGups\n");
 }

@@ -3,7 +3,9 @@
 # usage line as the SYNOPSIS, every option as its own item with its help sentence
 # on the next line (the help option's with the about text), and the memory table
 # line for line.
-# Usage: cmake -DPAGE=zelvo.1 -DHELP_FILE=help.txt -DGROFF=groff -DCOL=col -P manpage_test.cmake
+# line for line; with README given, also every failure message of its table under
+# DIAGNOSTICS.
+# Usage: cmake -DPAGE=zelvo.1 -DHELP_FILE=help.txt [-DREADME=README.md] -DGROFF=groff -DCOL=col -P manpage_test.cmake
 cmake_minimum_required(VERSION 3.25)
 
 execute_process(
@@ -92,6 +94,29 @@ endwhile()
 
 if(NOT part STREQUAL "table")
   string(APPEND failures "--- the help ended before its memory table (${part})\n")
+endif()
+
+# Every failure message of the README's table, as its own item of DIAGNOSTICS.
+if(DEFINED README)
+  file(READ "${README}" readme)
+  string(FIND "${readme}" "\n## Failure messages\n" table_at)
+  if(table_at EQUAL -1)
+    string(APPEND failures "--- the README has no failure messages table\n")
+  endif()
+  math(EXPR table_at "${table_at} + 1")
+  string(SUBSTRING "${readme}" ${table_at} -1 readme)
+  string(FIND "${readme}" "\n## " table_end)
+  string(SUBSTRING "${readme}" 0 ${table_end} readme)
+  # A semicolon would split a list item: held apart until the comparison.
+  string(REPLACE ";" "@SEMICOLON@" readme "${readme}")
+  string(REGEX MATCHALL "\n\\| `[^`]+` \\|" rows "${readme}")
+  string(FIND "${page}" "\nDIAGNOSTICS\n" diagnostics_at)
+  string(SUBSTRING "${page}" ${diagnostics_at} -1 page)
+  foreach(row IN LISTS rows)
+    string(REGEX REPLACE "^\n\\| `([^`]+)` \\|$" "\\1" message "${row}")
+    string(REPLACE "@SEMICOLON@" ";" message "${message}")
+    expect("\n       ${message}\n" "failure message")
+  endforeach()
 endif()
 if(NOT failures STREQUAL "")
   message(FATAL_ERROR "${PAGE} does not match ${HELP_FILE}:\n${failures}\n--- page:\n${page}")

@@ -5,14 +5,25 @@
 #include <atomic>
 #include <csignal>
 #include <thread>
+#include <type_traits>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
 
 namespace {
 
-using platform::run_catching_illegal_instruction;
-
 // ud2 with GCC and clang on x86-64.
 [[noreturn]] void illegal_instruction() { __builtin_trap(); }
+
+// The guard over a callable, for these tests; the bodies below hold nothing
+// with a destructor while they fault.
+template <class F>
+bool run_catching_illegal_instruction(F&& body) {
+  using Body = std::remove_reference_t<F>;
+  return platform::run_catching_illegal_instruction([](void* f) { (*static_cast<Body*>(f))(); }, &body);
+}
 
 TEST(FaultGuard, CatchesIllegalInstructionsAndOtherwiseRunsTheBody) {
   int runs = 0;
@@ -66,6 +77,29 @@ TEST(FaultGuardDeathTest, OutsideEveryGuardTheSignalStillEndsTheProcess) {
   // A fault, and a signal sent by someone.
   EXPECT_EXIT((install(), illegal_instruction()), testing::KilledBySignal(SIGILL), "");
   EXPECT_EXIT((install(), std::raise(SIGILL), std::exit(0)), testing::KilledBySignal(SIGILL), "");
+}
+
+TEST(FaultGuardDeathTest, InsideAGuardOnlyTheProcessorsOwnFaultIsCaught) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Sent from outside (kill -ILL, raise): the default action, not a recovery
+  // that would blame the kernels.
+  EXPECT_EXIT(
+      {
+        (void)run_catching_illegal_instruction([] { std::raise(SIGILL); });
+        std::exit(0);
+      },
+      testing::KilledBySignal(SIGILL), "");
+  // Started with SIGILL blocked (the mask survives exec): the guard still
+  // catches the fault instead of the kernel killing the process.
+  EXPECT_EXIT(
+      {
+        sigset_t ill;
+        sigemptyset(&ill);
+        sigaddset(&ill, SIGILL);
+        pthread_sigmask(SIG_BLOCK, &ill, nullptr);
+        std::exit(run_catching_illegal_instruction([] { illegal_instruction(); }) ? 1 : 0);
+      },
+      testing::ExitedWithCode(0), "");
 }
 #endif
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "platform/meminfo.h"
 
 namespace platform {
@@ -60,7 +62,7 @@ std::uint64_t tiny() { return 200 << 20; }
 TEST(GrantLedger, RefusesWhatTheAvailableMemoryCannotBack) {
   available_reads = 0;
   GrantLedger ledger;
-  EXPECT_EQ(ledger.limit(), 0u);
+  EXPECT_EQ(ledger.limit(), std::nullopt);
   const std::uint64_t usable = GrantLedger::usable(16 * kGiB);
   EXPECT_LT(usable, 16 * kGiB);
   EXPECT_EQ(usable, 16 * kGiB - 16 * kGiB / 50);  // a fiftieth kept back
@@ -86,18 +88,20 @@ TEST(GrantLedger, UnknownOrTinyAvailableMemory) {
   GrantLedger open;
   EXPECT_TRUE(open.grant(UINT64_MAX, &unknown));
   EXPECT_TRUE(open.grant(UINT64_MAX, &unknown));
+  EXPECT_EQ(open.limit(), std::nullopt);  // unknown: no limit, not a limit of 0
   open.release(UINT64_MAX);
   // Less than the margin: nothing is granted.
   GrantLedger closed;
   EXPECT_EQ(GrantLedger::usable(200 << 20), 0u);
   EXPECT_FALSE(closed.grant(64, &tiny));
   EXPECT_TRUE(closed.grant(0, &tiny));
+  EXPECT_EQ(closed.limit(), 0u);
 }
 
 TEST(GrantLedger, MarginIsAFiftiethWithAFloor) {
   constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
   // Small machines keep 256 MiB back, large ones 2 %: a 1 TiB machine keeps
-  // about 20 GiB, not the 128 GiB an eighth would cost.
+  // about 20 GiB.
   EXPECT_EQ(GrantLedger::usable(kGiB), kGiB - 256 * kMiB);
   EXPECT_EQ(GrantLedger::usable(12800 * kMiB), 12800 * kMiB - 256 * kMiB);
   EXPECT_EQ(GrantLedger::usable(1024 * kGiB), 1024 * kGiB - 1024 * kGiB / 50);
@@ -105,10 +109,14 @@ TEST(GrantLedger, MarginIsAFiftiethWithAFloor) {
   EXPECT_EQ(GrantLedger::usable(256 * kMiB), 0u);
   EXPECT_EQ(GrantLedger::usable(0), 0u);
   EXPECT_EQ(GrantLedger::usable(UINT64_MAX), UINT64_MAX - UINT64_MAX / 50);
-  // The budget is the ledger's figure where there is one, else what is available.
+  // The budget is the ledger's figure where there is one (its margin taken
+  // already), else what is available less the same margin: never every free
+  // byte. Unknown and nothing to spare stay apart.
   EXPECT_EQ(field_memory_budget(5 * kGiB, 6 * kGiB), 5 * kGiB);
-  EXPECT_EQ(field_memory_budget(UINT64_MAX, 6 * kGiB), 6 * kGiB);
-  EXPECT_EQ(field_memory_budget(UINT64_MAX, 0), 0u);
+  EXPECT_EQ(field_memory_budget(UINT64_MAX, 6 * kGiB), GrantLedger::usable(6 * kGiB));
+  EXPECT_EQ(field_memory_budget(UINT64_MAX, 0), std::nullopt);
+  EXPECT_EQ(field_memory_budget(UINT64_MAX, 200 * kMiB), std::uint64_t{0});
+  EXPECT_EQ(field_memory_budget(0, 6 * kGiB), 0u);
 }
 
 TEST(GrantLedger, CapacityFixesTheLimitTheGrantsThenKeep) {

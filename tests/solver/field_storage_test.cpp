@@ -59,6 +59,17 @@ TEST(FieldStorage, HArrayStartsAwayFromTheEArraysPlaceInThePage) {
     EXPECT_EQ((h - e) % 4096, kFieldStaggerBytes) << "n = " << n;
     EXPECT_TRUE(all_zero(fields.state().h));
   }
+  // The blocks the storage obtains are the ones the memory plan counts.
+  for (std::uint64_t n : {1, 16, 64}) {
+    FieldStorage fields;
+    ASSERT_TRUE(fields.allocate(FieldParams{false, n, 0.01}).ok());
+    const FieldBlocks planned = field_blocks(n);
+    EXPECT_EQ(fields.state().e.cells.block_bytes(), planned.e_bytes) << "n = " << n;
+    EXPECT_EQ(fields.state().h.cells.block_bytes(), planned.h_bytes) << "n = " << n;
+    EXPECT_EQ(field_request_per_thread(n), field_memory_per_thread(n) + kFieldStaggerBytes);
+  }
+  EXPECT_EQ(field_request_per_thread(std::numeric_limits<std::uint64_t>::max() / 2),
+            std::numeric_limits<std::uint64_t>::max());
   // A lead that would break the alignment or overflow gets no storage.
   EXPECT_EQ(CellBuffer(8, false, 32).data(), nullptr);
   EXPECT_EQ(CellBuffer(8, false, std::numeric_limits<std::uint64_t>::max() - 63).data(), nullptr);
