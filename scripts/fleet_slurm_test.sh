@@ -158,8 +158,8 @@ for node in $nodes; do
   last_slurmd=$!
 done
 # Every node "idle", without the "*" of a node that has not answered yet.
-wait_for 30 "$last_slurmd" "the nodes" \
-  sh -c '[ "$(sinfo -h -N -o "%N %t" | grep -c " idle$")" -eq "$1" ]' nodes_idle "$(echo $nodes | wc -w)"
+wait_for 30 "$last_slurmd" "the nodes" sh -c \
+  '[ "$(sinfo -h -N -o "%N %t" | grep -c " idle$")" -eq "$1" ]' nodes_idle "$(echo $nodes | wc -w)"
 
 # The fleet run: one result file per node, named by the Slurm node.
 # In the background, so that INT and TERM stop the script at once.
@@ -176,8 +176,8 @@ folder=$(sed -n 's/^folder //p' "$scratch/submit.out")
 # share this host's cores with whatever else runs, so their scores differ by
 # chance: the tolerance is wide here (the unit tests check the 5 % gate).
 report_rc=0
-timeout 120 "$fleet" report "$folder" --tolerance 50 --plot "$scratch/fleet.png" >"$scratch/report.out" ||
-  report_rc=$?
+timeout 120 "$fleet" report "$folder" --tolerance 50 --plot "$scratch/fleet.png" \
+  >"$scratch/report.out" || report_rc=$?
 cat "$scratch/report.out"
 [ "$report_rc" -eq 0 ] || fail "the report flagged the fleet run (exit code $report_rc)"
 for node in $nodes; do
