@@ -7,7 +7,7 @@
 # Usage: scripts/fleet_slurm_test.sh [zelvo program]   (default build/native/zelvo)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-zelvo=$(realpath "${1:-$root/build/native/zelvo}")
+zelvo=$(realpath -m "${1:-$root/build/native/zelvo}")
 fleet=$root/fleet/zelvo-fleet
 nodes="node1 node2"
 
