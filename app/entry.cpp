@@ -22,8 +22,17 @@ std::optional<std::uint64_t> safe_multiply(std::uint64_t a, std::uint64_t b) {
 
 Invocation::Invocation() : command_line_(make_command_line(options_, flags_)) {}
 
+namespace {
+// No argument can hold a zero byte, so this text tells "not given" apart from
+// an empty file name.
+const std::string kNoResultFile(1, '\0');
+}  // namespace
+
 Selection Invocation::select_mode(const cli::ArgList& args) {
+  flags_.result_file = kNoResultFile;
   const cli::ParseOutcome parsed = command_line_.parse_args(args);
+  flags_.result_file_given = flags_.result_file != kNoResultFile;
+  if (!flags_.result_file_given) flags_.result_file.clear();
   if (!parsed.ok()) return {Mode::rejected, parsed.message};
   // The animation wins over everything, invalid values included.
   if (flags_.easter_egg) return {Mode::animation, {}};

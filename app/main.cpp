@@ -5,11 +5,13 @@
 #include "app/help_mode.h"
 #include "app/modes.h"
 #include "app/option_table.h"
+#include "app/result_file.h"
 #include "app/timer_dump.h"
 #include "app/topology_dump.h"
 #include "cli/tokens.h"
 #include "platform/animation.h"
 #include "platform/console.h"
+#include "platform/file_output.h"
 #include "platform/topology.h"
 
 namespace {
@@ -46,7 +48,15 @@ int run_mode(int argc, char** argv) {
     app::write_error_line(guard.message());
     return 1;
   }
-  return app::run_benchmark_mode(invocation.options(), topology);
+  // Checked before any work: a run whose result cannot be kept is not started.
+  const app::ModeFlags& flags = invocation.flags();
+  if (flags.result_file_given) {
+    if (const platform::OptError e = platform::check_file_writable(flags.result_file); e.failed()) {
+      app::write_error_line(app::result_file_error(flags.result_file, e.message()));
+      return 1;
+    }
+  }
+  return app::run_benchmark_mode(invocation.options(), topology, {flags.result_file, args});
 }
 
 }  // namespace

@@ -1,14 +1,26 @@
 #pragma once
 
+#include <string>
+
 #include "bench/run_options.h"
+#include "cli/tokens.h"
 #include "platform/topology.h"
 
 namespace app {
 
 // The modes that live in other modules. Each returns the process exit code.
 
-/// The benchmark run with a copy of `options`, after the overflow guards passed;
-/// ends with the closing prompt. Exit code 0 for a valid result.
-int run_benchmark_mode(const bench::RunOptions& options, platform::TopologyCache& topology);
+/// Where a run's result file goes; `path` empty for none.
+struct ResultFileRequest {
+  std::string path;
+  const cli::ArgList& args;  ///< the command line, recorded as given
+};
+
+/// The benchmark run with a copy of `options`, after the overflow guards and
+/// the result file's path passed; writes the result file when one was asked
+/// for and ends with the closing prompt. Exit code 0 for a valid result whose
+/// file (if any) was written.
+int run_benchmark_mode(const bench::RunOptions& options, platform::TopologyCache& topology,
+                       const ResultFileRequest& result_file);
 
 }  // namespace app

@@ -58,7 +58,10 @@ cli::CommandLine make_command_line(bench::RunOptions& options, ModeFlags& flags)
                     .add_name("--topo-debug")
                     .set_help("Print detected topology for debug"))
       .add_node(Option(flags.timer_debug).add_name("--timer-debug").set_help("Printed detected timers"))
-      .add_node(Option(flags.easter_egg).add_name("--zelvo"));
+      .add_node(Option(flags.easter_egg).add_name("--zelvo"))
+      .add_node(Option(flags.result_file, "file")
+                    .add_name("--json")
+                    .set_help("Write the result and the machine's details as JSON to this file"));
   return command_line;
 }
 

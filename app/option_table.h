@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "bench/run_options.h"
@@ -9,12 +10,15 @@
 
 namespace app {
 
-/// The mode switches of the command line; none is part of a run's settings.
+/// The mode switches and output settings of the command line; none is part of
+/// a run's settings.
 struct ModeFlags {
   bool easter_egg = false;   ///< --zelvo
   bool show_help = false;    ///< -?, -h, --help
   bool topo_debug = false;   ///< --topo-debug
   bool timer_debug = false;  ///< --timer-debug
+  std::string result_file;   ///< --json
+  bool result_file_given = false;  ///< --json was given, even with empty text
 };
 
 /// The allowed grid edges, in the order the help's memory table lists them.

@@ -32,6 +32,12 @@ std::string freq(std::int64_t hz) {
 platform::OptError real_check_isa_support(std::string_view isa) { return solver::check_isa_support(isa); }
 bool always_may_start(std::uint32_t) { return true; }
 
+// Prints an error that ends the run and keeps the first one for the result file.
+void report_failure(RunResult& result, Console& console, std::string_view text) {
+  console.err(text);
+  if (result.failure.empty()) result.failure = text;
+}
+
 // The fields of all workers together. Thousands of workers of the largest grid
 // ask for more than 64 bits can count: the figure is then worked out in
 // floating point, which is what the run would really ask for.
@@ -78,7 +84,10 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
     print_warning_box(console);
     console.err(m.message());
     if (params.strict_isa_check) {
+      // The check's own message is part of the reason once it ends the run.
+      result.failure = m.message();
       console.err("isa support check failed; aborting\n");
+      result.failure += "isa support check failed; aborting\n";
       return result;
     }
   }
@@ -92,6 +101,8 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
   const platform::TimerInfo fast = hooks.query_fast_timer();
   const platform::TimerInfo coarse = hooks.query_coarse_timer();
   const std::string_view source = platform::timer_source_name(fast.source);
+  result.fast_timer = fast;
+  result.coarse_timer = coarse;
   console.out(fmt::format("Fast Timer Frequency: {} ({})\n",
                           freq(fast.underlying_frequency != 0 ? fast.underlying_frequency : fast.report_frequency),
                           source));
@@ -99,12 +110,15 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
               freq(coarse.underlying_frequency != 0 ? coarse.underlying_frequency : coarse.report_frequency) +
               "\n");
 
-  if (!hooks.is_hwbot_compliant(fast)) {
+  result.timer_compliant = hooks.is_hwbot_compliant(fast);
+  if (!*result.timer_compliant) {
     if (!params.bypass_timer_check) {
-      console.err(fmt::format("Fast Timer is not HWBOT compliant (fast timer source: {}); aborting\n", source));
-      console.err(
-          "Use --bypass-timer-check to run regardless if you are sure that this is a detection error in terms of "
-          "your windows version, processor, or timer\n");
+      report_failure(
+          result, console,
+          fmt::format("Fast Timer is not HWBOT compliant (fast timer source: {}); aborting\n"
+                      "Use --bypass-timer-check to run regardless if you are sure that this is a detection error in "
+                      "terms of your windows version, processor, or timer\n",
+                      source));
       return result;
     }
     print_warning_box(console);
@@ -116,14 +130,14 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
 
   const std::int64_t horizon = std::int64_t{params.duration} + 2;
   if (platform::counter_would_overflow(fast, hooks.read_fast_counter(), horizon)) {
-    console.err("fast timer will overflow during the run; aborting\n");
+    report_failure(result, console, "fast timer will overflow during the run; aborting\n");
     return result;
   }
   const std::uint64_t coarse_now = hooks.read_coarse_counter();
   // A coarse reading beyond the signed range has overflowed already.
   if (coarse_now > static_cast<std::uint64_t>(INT64_MAX) ||
       platform::counter_would_overflow(coarse, static_cast<std::int64_t>(coarse_now), horizon)) {
-    console.err("coarse timer will overflow during the run; aborting\n");
+    report_failure(result, console, "coarse timer will overflow during the run; aborting\n");
     return result;
   }
   console.flush_out();
@@ -139,7 +153,8 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
     if (fitting < c) {
       console.out(allocating_fields_line(false));
       console.out("\n");
-      console.err(field_allocation_failure(static_cast<std::uint32_t>(fitting), solver::kFieldAllocationFailed));
+      report_failure(result, console,
+                     field_allocation_failure(static_cast<std::uint32_t>(fitting), solver::kFieldAllocationFailed));
       result.stopped = true;
       return result;
     }
@@ -163,7 +178,8 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
     }
   }
   if (!records_fit) {
-    console.err(fmt::format("not enough memory for the records of {} worker threads; aborting\n", c));
+    report_failure(result, console,
+                   fmt::format("not enough memory for the records of {} worker threads; aborting\n", c));
     return result;
   }
 
@@ -212,7 +228,7 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
   worker_main(context(0));
   for (std::thread& t : threads) t.join();
   // Told after worker 0's first line, as a worker's own failure would be.
-  if (!refusal.empty()) console.err(refusal);
+  if (!refusal.empty()) report_failure(result, console, refusal);
 
   result.stopped = shared->stop_source.stop_requested();
   return result;

@@ -55,23 +55,23 @@ std::string format_result_table(const RunResult& result) {
 
 RunOutcome report_results(const RunResult& result, Console& console, std::string_view brand) {
   RunOutcome outcome;
-  if (result.stopped) {
+  // The box, then `why`; the reason is whatever ended the run early and `why`.
+  auto invalid = [&](std::string_view why) {
     print_invalid_box(console);
+    if (!why.empty()) console.err(why);
+    outcome.reason = result.failure;
+    outcome.reason += why;
+    while (!outcome.reason.empty() && outcome.reason.back() == '\n') outcome.reason.pop_back();
     return outcome;
-  }
-  if (result.results.size() < result.thread_count) {
-    print_invalid_box(console);
-    console.err("not all threads produced a result\n");
-    return outcome;
-  }
+  };
+  if (result.stopped) return invalid({});
+  if (result.results.size() < result.thread_count) return invalid("not all threads produced a result\n");
   // A fast timer that measured no time (or ran backwards) would turn the rate
   // into infinity or NaN; such a run proves nothing.
   for (const ThreadResult& r : result.results) {
     if (r.fast_us <= 0) {
-      print_invalid_box(console);
-      console.err(fmt::format("fast timer measured {}us for thread {}; no rate can be computed\n",
-                              r.fast_us, r.thread));
-      return outcome;
+      return invalid(
+          fmt::format("fast timer measured {}us for thread {}; no rate can be computed\n", r.fast_us, r.thread));
     }
   }
 
@@ -88,10 +88,10 @@ RunOutcome report_results(const RunResult& result, Console& console, std::string
                                 ? static_cast<std::uint64_t>(fast_ms) - static_cast<std::uint64_t>(r.coarse_ms)
                                 : static_cast<std::uint64_t>(r.coarse_ms) - static_cast<std::uint64_t>(fast_ms);
     if (d >= 32) {
-      print_invalid_box(console);
-      console.err("disagreement between timers for total work is larger than tolerance\n");
-      console.err(fmt::format("fast timer = {}ms    coarse timer = {}ms\n", fast_ms, r.coarse_ms));
-      return outcome;
+      return invalid(fmt::format(
+          "disagreement between timers for total work is larger than tolerance\n"
+          "fast timer = {}ms    coarse timer = {}ms\n",
+          fast_ms, r.coarse_ms));
     }
   }
 

@@ -13,7 +13,7 @@ namespace bench {
 std::string format_result_table(const RunResult& result);
 
 /// Decides the verdict, prints table, banners and score to `console`, and
-/// returns the outcome. `brand` is the processor brand string for the banner.
+/// returns the outcome; for an invalid one with the lines that said why. `brand` is the processor brand string for the banner.
 RunOutcome report_results(const RunResult& result, Console& console, std::string_view brand);
 
 /// The same with the real processor brand on the standard streams.

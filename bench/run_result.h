@@ -1,8 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/placement.h"
+#include "platform/timer.h"
 
 namespace bench {
 
@@ -22,12 +26,29 @@ struct RunResult {
   std::vector<ThreadResult> results;  // order of completion
   std::string workload;
   std::string isa;
+
+  // What the run found out on its way, for the result file; each stays empty
+  // when the run ended before reaching it.
+  std::optional<platform::TimerInfo> fast_timer;
+  std::optional<platform::TimerInfo> coarse_timer;
+  std::optional<bool> timer_compliant;
+  std::optional<std::int64_t> initialization_ms;  // worker 0's view, as printed
+  bool fields_allocated = false;  // every worker got its fields
+  platform::PlacementList placement;  // worker i ran pinned to entry i, when there is one
+  std::string failure;  // the first message that ended the run early, as printed
 };
 
 /// What the run returns to the entry point; `score` is meaningful only when valid.
 struct RunOutcome {
   double score = 0.0;  // MGups
   bool valid = false;
+  std::string reason;  // for an invalid result, the lines that said why, as printed
+};
+
+/// A whole run: what happened and what the report made of it.
+struct RunRecord {
+  RunResult result;
+  RunOutcome outcome;
 };
 
 }  // namespace bench

@@ -8,7 +8,7 @@
 
 namespace bench {
 
-RunOutcome run_benchmark(RunOptions options, platform::TopologyCache& topology) {
+RunRecord run_benchmark(RunOptions options, platform::TopologyCache& topology) {
   RunPlan plan;
   plan.thread_count = options.numthreads;
   if (plan.thread_count == 0) {
@@ -34,8 +34,11 @@ RunOutcome run_benchmark(RunOptions options, platform::TopologyCache& topology) 
                            options.size,
                            options.bypass_timer_check,
                            options.threading};
-  const RunResult result = run_coordinator(params);
-  return report_results(result);
+  RunRecord record;
+  record.result = run_coordinator(params);
+  record.result.placement = plan.placement;
+  record.outcome = report_results(record.result);
+  return record;
 }
 
 }  // namespace bench

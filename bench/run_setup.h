@@ -9,6 +9,7 @@ namespace bench {
 /// The whole benchmark: thread count, placement, large-page preparation,
 /// duration clamp, coordinator and report. Detects the topology through
 /// `topology` only when the automatic count or a placement manager needs it.
-RunOutcome run_benchmark(RunOptions options, platform::TopologyCache& topology);
+/// Returns what the run recorded beside the report's verdict.
+RunRecord run_benchmark(RunOptions options, platform::TopologyCache& topology);
 
 }  // namespace bench

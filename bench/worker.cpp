@@ -27,6 +27,9 @@ class Worker {
   void fail(std::string_view text) {
     std::lock_guard lock(c_.output_mutex);
     c_.console.err(text);
+    // The first failure is the run's reason; the result's other fields are not
+    // touched until the workers are joined.
+    if (c_.result.failure.empty()) c_.result.failure = text;
     c_.stop_source.request_stop();
   }
   void print_progress(std::int64_t seconds, bool end_line) {
@@ -128,6 +131,7 @@ void Worker::run() {
     return;
   }
   if (c_.phase_barrier.arrive_and_wait()) return;  // phase 1
+  if (c_.is_main) c_.result.fields_allocated = true;
 
   say("initalizing fields...");
   e = solver_->initialize();
@@ -144,8 +148,9 @@ void Worker::run() {
 
   const std::int64_t init_end = c_.hooks.read_fast_counter();
   if (c_.is_main) {
-    say(fmt::format("initialization took {}ms",
-                    platform::elapsed_milliseconds(c_.fast_timer, init_start, init_end)));
+    const std::int64_t init_ms = platform::elapsed_milliseconds(c_.fast_timer, init_start, init_end);
+    c_.result.initialization_ms = init_ms;
+    say(fmt::format("initialization took {}ms", init_ms));
   }
   (void)c_.phase_barrier.arrive_and_wait();  // phase 3: everyone starts timing together
   say("starting bench..");

@@ -1,6 +1,8 @@
 if(NOT CMAKE_CROSSCOMPILING)
   # Native builds take {fmt} and GoogleTest from the Debian packages.
   find_package(fmt 9 REQUIRED)
+  # nlohmann/json is header-only; the result file is its only user.
+  find_package(nlohmann_json 3 REQUIRED)
   if(BUILD_TESTING)
     find_package(GTest REQUIRED)
     include(GoogleTest)
@@ -22,6 +24,14 @@ file(CREATE_LINK ${ZELVO_FMT_HEADERS} ${zelvo_cross_include}/fmt SYMBOLIC)
 add_library(fmt::fmt INTERFACE IMPORTED)
 target_include_directories(fmt::fmt SYSTEM INTERFACE ${zelvo_cross_include})
 target_compile_definitions(fmt::fmt INTERFACE FMT_HEADER_ONLY=1)
+# nlohmann/json is header-only everywhere; the same kind of link brings it in.
+set(ZELVO_JSON_HEADERS /usr/include/nlohmann CACHE PATH "Folder of the nlohmann/json headers")
+if(NOT EXISTS ${ZELVO_JSON_HEADERS}/json.hpp)
+  message(FATAL_ERROR "nlohmann/json headers not found in ${ZELVO_JSON_HEADERS} (install nlohmann-json3-dev)")
+endif()
+file(CREATE_LINK ${ZELVO_JSON_HEADERS} ${zelvo_cross_include}/nlohmann SYMBOLIC)
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${zelvo_cross_include})
 
 if(NOT BUILD_TESTING)
   return()

@@ -1,7 +1,8 @@
 # Distributables: a zip for Windows and a tarball for Linux, each with the program,
-# the README and the licence (the zip also with the manual page as plain text), and a Debian
-# package with the program, the manual page, the README, the copyright and the
-# changelog in the places Debian puts them.
+# the README, the licence and the result file's JSON Schema (the zip also with the
+# manual page as plain text), and a Debian package with the program, the manual
+# page, the README, the copyright and the changelog in the places Debian puts them
+# and the schema in /usr/share/zelvo.
 
 # The manual page is made from the program's help by help2man (make_manpage.cmake);
 # without help2man there is no page, and so no Debian package either.
@@ -83,9 +84,11 @@ else()
             ${zelvo_man_dir}/changelog.gz)
 endif()
 
-# The archives: flat, the program beside its README.
+# The archives: flat, the program beside its README and the result file's schema.
+set(ZELVO_RESULT_SCHEMA_FILE ${PROJECT_SOURCE_DIR}/packaging/zelvo-result.schema.json)
 install(TARGETS zelvo RUNTIME DESTINATION . COMPONENT zelvo)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT zelvo)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${ZELVO_RESULT_SCHEMA_FILE}
+        DESTINATION . COMPONENT zelvo)
 # zelvo-fleet drives Slurm clusters: the Linux archive and package carry it.
 if(NOT WIN32)
   install(PROGRAMS ${PROJECT_SOURCE_DIR}/fleet/zelvo-fleet DESTINATION . COMPONENT zelvo)
@@ -124,6 +127,7 @@ if(NOT WIN32 AND ZELVO_HELP2MAN AND ZELVO_DPKG_SHLIBDEPS)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/copyright
                 ${zelvo_man_dir}/changelog.gz
           DESTINATION share/doc/zelvo COMPONENT deb EXCLUDE_FROM_ALL)
+  install(FILES ${ZELVO_RESULT_SCHEMA_FILE} DESTINATION share/zelvo COMPONENT deb EXCLUDE_FROM_ALL)
 
   list(APPEND CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

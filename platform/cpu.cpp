@@ -168,6 +168,26 @@ CpuInfo decode_cpu_info(const CpuidSource& source) {
   return info;
 }
 
+CpuSignature decode_cpu_signature(const CpuidSource& source) {
+  CpuSignature signature;
+  const CpuidRegs leaf0 = source.cpuid(0, 0);
+  std::string id;
+  for (const std::uint32_t reg : {leaf0.ebx, leaf0.edx, leaf0.ecx}) {
+    for (int shift = 0; shift < 32; shift += 8) id.push_back(static_cast<char>((reg >> shift) & 0xFFu));
+  }
+  // No CPUID (or a zeroed answer) leaves zero bytes, which name no vendor.
+  signature.vendor_id = id.substr(0, id.find('\0'));
+  if (leaf0.eax < 1) return signature;
+  const std::uint32_t eax = source.cpuid(1, 0).eax;
+  const std::uint32_t base_family = (eax >> 8) & 0xFu;
+  const std::uint32_t base_model = (eax >> 4) & 0xFu;
+  signature.stepping = eax & 0xFu;
+  signature.family = base_family == 0xF ? base_family + ((eax >> 20) & 0xFFu) : base_family;
+  signature.model =
+      base_family == 0x6 || base_family == 0xF ? ((eax >> 16) & 0xFu) * 16 + base_model : base_model;
+  return signature;
+}
+
 CpuFeatures decode_cpu_features(const CpuidSource& source) {
   const std::uint32_t max_leaf = source.cpuid(0, 0).eax;
   const std::uint32_t max_extended_leaf = source.cpuid(kExtendedBase, 0).eax;
@@ -244,6 +264,8 @@ std::string cpu_feature_list(const CpuFeatures& features) {
 std::string cpu_brand_string() { return decode_brand_string(processor_cpuid()); }
 
 CpuInfo identify_cpu() { return decode_cpu_info(processor_cpuid()); }
+
+CpuSignature read_cpu_signature() { return decode_cpu_signature(processor_cpuid()); }
 
 CpuFeatures read_cpu_features() { return decode_cpu_features(processor_cpuid()); }
 

@@ -17,6 +17,14 @@ struct CpuInfo {
   std::uint32_t model = 0;                 ///< extended model × 16 + model, for every family
 };
 
+/// The processor's identity as CPUID states it, for records rather than rules.
+struct CpuSignature {
+  std::string vendor_id;       ///< leaf 0 EBX, EDX, ECX ("GenuineIntel"); empty without CPUID
+  std::uint32_t family = 0;    ///< display family: base, plus extended when base is 0xF
+  std::uint32_t model = 0;     ///< display model: extended model × 16 + model for families 6 and 0xF
+  std::uint32_t stepping = 0;  ///< leaf 1 EAX bits 0..3
+};
+
 /// Instruction-set features, one flag per name of the feature list, in its
 /// order. A flag is set only when the processor reports it and, for the vector
 /// extensions, the operating system saves the matching register state.
@@ -119,6 +127,9 @@ CpuVendor vendor_from_brand(std::string_view brand);
 /// Brand, vendor, family and model from `source`.
 CpuInfo decode_cpu_info(const CpuidSource& source);
 
+/// Vendor identification and display family, model and stepping from `source`.
+CpuSignature decode_cpu_signature(const CpuidSource& source);
+
 /// The feature flags `source` reports, gated by the XCR0 register state.
 CpuFeatures decode_cpu_features(const CpuidSource& source);
 
@@ -132,6 +143,9 @@ std::string cpu_brand_string();
 
 /// `decode_cpu_info` of this processor.
 CpuInfo identify_cpu();
+
+/// `decode_cpu_signature` of this processor.
+CpuSignature read_cpu_signature();
 
 /// `decode_cpu_features` of this processor.
 CpuFeatures read_cpu_features();

@@ -52,6 +52,12 @@ std::vector<ProcessorRelation> parse_relation_buffer(std::span<const std::byte> 
         relation.masks = masks(record, layout::kCoreGroupMasks,
                                field<std::uint16_t>(record, layout::kCoreGroupCount));
         break;
+      case static_cast<std::uint32_t>(RelationKind::kProcessorPackage):
+        // Laid out as a core record; only its processors are of use.
+        relation.kind = RelationKind::kProcessorPackage;
+        relation.masks = masks(record, layout::kCoreGroupMasks,
+                               field<std::uint16_t>(record, layout::kCoreGroupCount));
+        break;
       case static_cast<std::uint32_t>(RelationKind::kNumaNode):
         relation.kind = RelationKind::kNumaNode;
         relation.node_number = field<std::uint32_t>(record, layout::kNumaNodeNumber);

@@ -38,6 +38,8 @@ enum class CacheType : std::uint8_t { kUnified = 0, kInstruction = 1, kData = 2,
 ///    one record per group, each with the same `node_number`.
 ///  - kCache: `cache_level`, `cache_type`, and `masks` holds the processors
 ///    sharing the cache (possibly none).
+///  - kProcessorPackage: `masks` holds the package's processors; counted for
+///    the result file, not used by the tree.
 /// Other kinds are accepted and ignored.
 struct ProcessorRelation {
   RelationKind kind = RelationKind::kProcessorCore;

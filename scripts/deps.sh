@@ -3,16 +3,18 @@
 # Usage: scripts/deps.sh build|test|perf
 set -eu
 
-build_pkgs="cmake ninja-build g++ libfmt-dev"
+build_pkgs="cmake ninja-build g++ libfmt-dev nlohmann-json3-dev"
 # The Windows build is cross-compiled with MinGW-w64 and tested under Wine.
 test_pkgs="$build_pkgs libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64"
 # The Debian package and its manual page: help2man makes the page, groff and col
 # render it, dpkg-shlibdeps finds the run-time dependencies, lintian and man check.
 test_pkgs="$test_pkgs help2man groff-base bsdextrautils man-db dpkg-dev lintian"
+# Every result file the tests write is checked against its JSON Schema.
+test_pkgs="$test_pkgs python3 python3-jsonschema"
 # The end-to-end cases on older processors run the native program under qemu-user.
 test_pkgs="$test_pkgs qemu-user"
 # zelvo-fleet: its plots, and a real fleet run on a throw-away Slurm cluster.
-test_pkgs="$test_pkgs python3 python3-matplotlib slurm-wlm munge"
+test_pkgs="$test_pkgs python3-matplotlib slurm-wlm munge"
 # The fuzz step runs where clang 14 is installed; libFuzzer and clang's sanitizer
 # runtimes come in their own package.
 if command -v clang++-14 >/dev/null 2>&1; then

@@ -32,11 +32,14 @@ lintian --fail-on error,warning "$deb"
 rm -rf build/native/deb-check
 dpkg-deb -x "$deb" build/native/deb-check
 build/native/deb-check/usr/bin/zelvo --help | diff -u tests/e2e/help.txt -
-if ! build/native/deb-check/usr/bin/zelvo -d 1 -s 64 -n 1 </dev/null >build/native/deb-check.log 2>&1; then
+if ! build/native/deb-check/usr/bin/zelvo -d 1 -s 64 -n 1 --json build/native/deb-check.json \
+    </dev/null >build/native/deb-check.log 2>&1; then
   cat build/native/deb-check.log
   echo "the packaged zelvo failed its one-second run" >&2
   exit 1
 fi
+python3 -c 'import json, sys, jsonschema; jsonschema.validate(json.load(open(sys.argv[2])), json.load(open(sys.argv[1])))' \
+  build/native/deb-check/usr/share/zelvo/zelvo-result.schema.json build/native/deb-check.json
 if ! grep -q "^zelvo v$version " build/native/deb-check.log; then
   cat build/native/deb-check.log
   echo "the packaged zelvo does not call itself version $version" >&2

@@ -153,6 +153,20 @@ std::vector<ProcessorRelation> read_sysfs_relations(const fs::path& root) {
     records.push_back(std::move(core));
   }
 
+  // Packages, where the kernel numbers them.
+  std::map<std::uint32_t, CpuList> packages;
+  for (const std::uint32_t cpu : online) {
+    const std::optional<std::string> id = read_text(cpu_dir(cpu) / "topology/physical_package_id");
+    if (!id) continue;
+    if (const auto number = parse_number(trim(*id))) packages[*number].push_back(cpu);
+  }
+  for (const auto& [number, cpus] : packages) {
+    ProcessorRelation package;
+    package.kind = RelationKind::kProcessorPackage;
+    package.masks = group_masks(cpus);
+    records.push_back(std::move(package));
+  }
+
   // NUMA nodes: one record per group, since only a record's first mask counts.
   for (const auto& [node, path] : numbered_entries(root / "devices/system/node", "node")) {
     const std::optional<CpuList> cpus = read_cpu_list(path / "cpulist");

@@ -98,6 +98,27 @@ TEST(EntryTest, DefaultsAndParsedValues) {
   EXPECT_TRUE(o.strict_isa_check && o.large_pages && o.bypass_timer_check);
 }
 
+TEST(EntryTest, ResultFileGivenEvenWhenEmpty) {
+  struct Case {
+    std::vector<std::string> args;
+    bool given;
+    std::string path;
+  } cases[] = {
+      {{"-d", "1"}, false, ""},
+      {{"--json", "out/r.json"}, true, "out/r.json"},
+      {{"--json=r.json", "-n", "2"}, true, "r.json"},
+      // An empty name is a name the user gave: the run must refuse it, not skip the file.
+      {{"--json", ""}, true, ""},
+      {{"--json="}, true, ""},
+  };
+  for (const Case& c : cases) {
+    app::Invocation invocation;
+    ASSERT_EQ(invocation.select_mode({"zelvo", c.args}).mode, Mode::benchmark) << c.args[0];
+    EXPECT_EQ(invocation.flags().result_file_given, c.given) << c.args[0];
+    EXPECT_EQ(invocation.flags().result_file, c.path) << c.args[0];
+  }
+}
+
 TEST(EntryTest, BenchmarkGuards) {
   // No allowed size trips either guard.
   for (const std::uint64_t n : app::grid_sizes) EXPECT_TRUE(app::check_benchmark_guards(n).ok()) << n;

@@ -386,3 +386,49 @@ TEST_F(CoordinatorTest, CoarseCounterNearItsLimitAborts) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the run records for the result file, beside what it prints: the first
+// message that ended it (exactly as printed) and how far it got.
+TEST_F(CoordinatorTest, RecordsTheFactsAndTheFirstFailure) {
+  FakeRun good(2);
+  const bench::RunResult ok = good.go();
+  EXPECT_TRUE(ok.failure.empty());
+  EXPECT_TRUE(ok.fields_allocated);
+  EXPECT_TRUE(ok.initialization_ms.has_value());
+  ASSERT_TRUE(ok.fast_timer.has_value());
+  EXPECT_TRUE(ok.coarse_timer.has_value());
+  EXPECT_EQ(ok.timer_compliant, true);
+
+  script.fail_allocate_in = 1;
+  FakeRun allocation(2);
+  const bench::RunResult a = allocation.go();
+  EXPECT_EQ(a.failure, "field allocation failed in thread 1\nfield allocation failed\n");
+  EXPECT_FALSE(a.fields_allocated);
+  EXPECT_FALSE(a.initialization_ms.has_value());
+  script.fail_allocate_in = -1;
+
+  script.refuse_thread = 1;
+  FakeRun refused(2);
+  EXPECT_EQ(refused.go().failure, "could not start worker thread 1 of 2: the system refused\n");
+  script.refuse_thread = 0;
+
+  script.compliant = false;
+  FakeRun timer(1);
+  const bench::RunResult t = timer.go();
+  EXPECT_EQ(t.failure, timer.console.err_text);
+  EXPECT_EQ(t.timer_compliant, false);
+  EXPECT_TRUE(t.fast_timer.has_value());
+  script.compliant = true;
+
+  // The strict check's reason includes the check's own message, not the warning box.
+  script.isa_supported = false;
+  FakeRun strict(1);
+  const bench::RunResult s = strict.go(true);
+  EXPECT_EQ(s.failure, "avx2 support not detected\nisa support check failed; aborting\n");
+  EXPECT_FALSE(s.fast_timer.has_value());
+  EXPECT_FALSE(s.timer_compliant.has_value());
+}
+
+}  // namespace

@@ -116,3 +116,34 @@ TEST(ReportTest, ExtremeTimerReadingsDoNotOverflowTheCheck) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reason an invalid result records is what standard error said besides the
+// box: the message that ended the run early, then the report's own lines.
+TEST(ReportTest, InvalidResultsKeepTheirReason) {
+  CapturedConsole valid;
+  EXPECT_EQ(bench::report_results(one_thread(1000000, 1000), valid, "").reason, "");
+
+  CapturedConsole timers;
+  EXPECT_EQ(bench::report_results(one_thread(30000999, 29968), timers, "").reason,
+            "disagreement between timers for total work is larger than tolerance\n"
+            "fast timer = 30000ms    coarse timer = 29968ms");
+
+  RunResult stopped = one_thread(1000000, 1000);
+  stopped.stopped = true;
+  stopped.failure = "field allocation failed in thread 1\nfield allocation failed\n";
+  CapturedConsole c1;
+  EXPECT_EQ(bench::report_results(stopped, c1, "").reason,
+            "field allocation failed in thread 1\nfield allocation failed");
+
+  RunResult aborted;
+  aborted.thread_count = 1;
+  aborted.failure = "fast timer will overflow during the run; aborting\n";
+  CapturedConsole c2;
+  EXPECT_EQ(bench::report_results(aborted, c2, "").reason,
+            "fast timer will overflow during the run; aborting\nnot all threads produced a result");
+  EXPECT_EQ(c2.err_text, std::string(kInvalidBox) + "not all threads produced a result\n");  // printed once
+}
+
+}  // namespace

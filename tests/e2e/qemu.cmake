@@ -92,5 +92,8 @@ block()
 endblock()
 
 get_property(qemu_all DIRECTORY PROPERTY TESTS)
+set(qemu_json ${qemu_all})
 list(FILTER qemu_all INCLUDE REGEX "^e2e\\.qemu_")
+list(FILTER qemu_json INCLUDE REGEX "^e2e\\.json\\.qemu_")
 set_tests_properties(${qemu_all} PROPERTIES LABELS "e2e;qemu")
+set_tests_properties(${qemu_json} PROPERTIES LABELS "e2e;qemu;json")

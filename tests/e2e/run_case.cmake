@@ -12,6 +12,10 @@
 #                                              its line break); none: must be empty
 #   GOLDEN_PROGRAM the program name used in STDOUT_FILE's usage line; it is replaced
 #                  by the file name of ZELVO_BIN (zelvo.exe on Windows)
+#   RESULT_FILE    when set, "--json RESULT_FILE" goes in front of the arguments and
+#                  every expectation above stays the same; a run that reached its
+#                  report must leave the file, which RESULT_CHECK (a command, "^^"
+#                  joined) then checks, and any other run must leave none
 cmake_minimum_required(VERSION 3.25)
 
 foreach(required ZELVO_BIN STDIN_FILE EXPECTED_EXIT)
@@ -27,6 +31,13 @@ foreach(key STDOUT_REGEX STDOUT_TEXT STDOUT_NOT_REGEX STDERR_TEXT STDERR_REGEX)
     string(REPLACE "^^" ";" ${key} "${${key}}")
   endif()
 endforeach()
+
+if(DEFINED RESULT_FILE)
+  file(REMOVE "${RESULT_FILE}")
+  get_filename_component(result_dir "${RESULT_FILE}" DIRECTORY)
+  file(MAKE_DIRECTORY "${result_dir}")
+  set(args --json "${RESULT_FILE}" ${args})
+endif()
 
 execute_process(
   COMMAND ${emulator} "${ZELVO_BIN}" ${args}
@@ -84,6 +95,33 @@ elseif(DEFINED STDERR_TEXT)
   endif()
 elseif(NOT actual_err STREQUAL "")
   fail("stderr" "" "${actual_err}")
+endif()
+
+if(DEFINED RESULT_FILE)
+  # The closing prompt comes only after the report (and so after the file).
+  if(actual_out MATCHES "press enter to exit\n$")
+    if(NOT EXISTS "${RESULT_FILE}")
+      string(APPEND failures "--- the run reached its report but left no ${RESULT_FILE}\n")
+    else()
+      string(REPLACE "^^" ";" result_check "${RESULT_CHECK}")
+      file(WRITE "${RESULT_FILE}.stdout" "${actual_out}")
+      file(WRITE "${RESULT_FILE}.stderr" "${actual_err}")
+      execute_process(
+        COMMAND ${result_check} "${RESULT_FILE}" "${RESULT_FILE}.stdout" "${RESULT_FILE}.stderr"
+                "${actual_exit}" ${args}
+        OUTPUT_VARIABLE check_out ERROR_VARIABLE check_out RESULT_VARIABLE check_exit)
+      if(NOT check_exit EQUAL 0)
+        string(APPEND failures "--- result file ${RESULT_FILE}:\n${check_out}")
+      endif()
+    endif()
+  elseif(EXISTS "${RESULT_FILE}")
+    string(APPEND failures "--- no run, yet ${RESULT_FILE} was written\n")
+  endif()
+  # No temporary file may stay beside the result.
+  file(GLOB leftovers "${result_dir}/.*.tmp")
+  if(leftovers)
+    string(APPEND failures "--- temporary files left: ${leftovers}\n")
+  endif()
 endif()
 
 if(NOT failures STREQUAL "")

@@ -49,6 +49,8 @@ block()
                    STDOUT_REGEX "\nCoarse Timer Frequency: 1\\.00 KHz\nallocating fields.*${win_valid_tail}"
                    STDERR_REGEX "^===========\n  warning  \n===========\nFast timer is not compliant with HWBOT rules \\(fast timer source: i?TSC\\)\nCheck that this is a detection error in terms of your windows version, processor, or timer before submitting\n$")
   endif()
-  set_tests_properties(e2e.windows10_timer_dump e2e.windows10_timer_rule e2e.windows10_timer_bypass
-                       PROPERTIES FIXTURES_REQUIRED wine_win10)
+  foreach(variant e2e e2e.json)
+    set_tests_properties(${variant}.windows10_timer_dump ${variant}.windows10_timer_rule
+                         ${variant}.windows10_timer_bypass PROPERTIES FIXTURES_REQUIRED wine_win10)
+  endforeach()
 endblock()

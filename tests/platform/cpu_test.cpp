@@ -127,5 +127,35 @@ TEST(CpuInfo, VendorFamilyAndModel) {
   EXPECT_EQ(arl.model, 0xC6u);
 }
 
+TEST(CpuSignature, DisplayFamilyModelSteppingAndVendorId) {
+  struct Case {
+    const char* name;
+    fakes::FakeCpuid cpu;
+    const char* vendor;
+    std::uint32_t family, model, stepping;
+  } cases[] = {
+      // Family 6: the extended model counts, the extended family does not.
+      {"arrow lake", fakes::arrow_lake(), "GenuineIntel", 6, 0xC6, 2},
+      // Family 0xF: both extended fields count (this Zen 4 is family 0x19, model 0x11).
+      {"zen 4", fakes::amd_zen4(), "AuthenticAMD", 0x19, 0x11, 1},
+      {"athlon xp", fakes::athlon_xp(), "AuthenticAMD", 6, 8, 0},
+  };
+  for (const Case& c : cases) {
+    const CpuSignature s = decode_cpu_signature(c.cpu);
+    EXPECT_EQ(s.vendor_id, c.vendor) << c.name;
+    EXPECT_EQ(s.family, c.family) << c.name;
+    EXPECT_EQ(s.model, c.model) << c.name;
+    EXPECT_EQ(s.stepping, c.stepping) << c.name;
+  }
+  // Any other family keeps its base model, whatever the extended field says.
+  fakes::FakeCpuid family5;
+  family5.set(0x0, {1, 0, 0, 0}).set(0x1, {0x000F0543, 0, 0, 0});
+  EXPECT_EQ(decode_cpu_signature(family5).model, 4u);
+  // No CPUID answers: no vendor, all zero.
+  const CpuSignature none = decode_cpu_signature(fakes::FakeCpuid{});
+  EXPECT_EQ(none.vendor_id, "");
+  EXPECT_EQ(none.family + none.model + none.stepping, 0u);
+}
+
 }  // namespace
 }  // namespace platform

@@ -137,7 +137,7 @@ TEST(RelationBufferTest, ReadsTheRecordsWindowsReturns) {
   w.groups({0xF, 0xF});
 
   const std::vector<ProcessorRelation> records = platform::parse_relation_buffer(w.bytes());
-  ASSERT_EQ(records.size(), 20u);  // 4 cores, 12 L1/L2, 2 L3, 2 NUMA; package and group skipped
+  ASSERT_EQ(records.size(), 21u);  // 4 cores, 12 L1/L2, 2 L3, a package, 2 NUMA; group skipped
   EXPECT_EQ(records[0].kind, RelationKind::kProcessorCore);
   EXPECT_EQ(masks_of(records[0]), (std::vector<std::uint64_t>{g(0, 0x3)}));
   EXPECT_EQ(records[1].kind, RelationKind::kCache);
@@ -149,10 +149,12 @@ TEST(RelationBufferTest, ReadsTheRecordsWindowsReturns) {
   EXPECT_EQ(records[8].cache_level, 3);
   EXPECT_EQ(masks_of(records[8]), (std::vector<std::uint64_t>{g(0, 0xF)}));
   EXPECT_EQ(masks_of(records[13]), (std::vector<std::uint64_t>{g(1, 0xC)}));
-  EXPECT_EQ(records[18].kind, RelationKind::kNumaNode);
-  EXPECT_EQ(records[18].node_number, 0u);
-  EXPECT_EQ(records[19].node_number, 1u);
-  EXPECT_EQ(masks_of(records[19]), (std::vector<std::uint64_t>{g(1, 0xF)}));
+  EXPECT_EQ(records[18].kind, RelationKind::kProcessorPackage);
+  EXPECT_EQ(masks_of(records[18]), (std::vector<std::uint64_t>{g(0, 0xF), g(1, 0xF)}));
+  EXPECT_EQ(records[19].kind, RelationKind::kNumaNode);
+  EXPECT_EQ(records[19].node_number, 0u);
+  EXPECT_EQ(records[20].node_number, 1u);
+  EXPECT_EQ(masks_of(records[20]), (std::vector<std::uint64_t>{g(1, 0xF)}));
 
   // The same records build the expected tree.
   const platform::Topology topology = platform::detect_topology(records);
@@ -238,8 +240,9 @@ TEST(RelationBufferTest, SkipsKindsItDoesNotRead) {
   w.core(0, {{0, 0x1}}, 7);  // module
   w.core(0, {{0, 0x1}});
   const std::vector<ProcessorRelation> records = platform::parse_relation_buffer(w.bytes());
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].kind, RelationKind::kProcessorCore);
+  ASSERT_EQ(records.size(), 2u);  // the package is kept for the processor counts
+  EXPECT_EQ(records[0].kind, RelationKind::kProcessorPackage);
+  EXPECT_EQ(records[1].kind, RelationKind::kProcessorCore);
 }
 
 }  // namespace

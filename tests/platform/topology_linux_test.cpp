@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_facts.h"
 #include "tests/platform/topology_shape.h"
 
 namespace {
@@ -102,6 +103,26 @@ TEST_F(SysfsTree, TwoSocketsWithSmtAndAnOfflineProcessor) {
   write("devices/system/node/node0/cpulist", "0-1,4-5\n");
   write("devices/system/node/node1/cpulist", "2-3,6-7\n");
   EXPECT_EQ(tree_shape(), "n0/l0: 0(0,4) 1(1,5); n1/l1: 2(2,6) 3(3) [1 levels]");
+}
+
+TEST_F(SysfsTree, PackagesFromTheirIds) {
+  // Two sockets of one SMT core each; processor 3's id is unreadable ("-1" on
+  // some machines), so it belongs to no package record.
+  write("devices/system/cpu/online", "0-3\n");
+  for (std::uint32_t n = 0; n < 4; ++n) {
+    add_cpu(n, n < 2 ? "0-1" : "2-3", "");
+    write("devices/system/cpu/cpu" + std::to_string(n) + "/topology/physical_package_id",
+          n == 3 ? "-1\n" : std::to_string(n / 2) + "\n");
+  }
+  write("devices/system/node/node0/cpulist", "0-3\n");
+  const auto records = platform::os::read_sysfs_relations(root_);
+  const platform::ProcessorCounts counts = platform::count_processors(records);
+  EXPECT_EQ(counts.packages, 2u);
+  EXPECT_EQ(counts.cores, 2u);
+  EXPECT_EQ(counts.logical_processors, 4u);
+  EXPECT_EQ(counts.numa_nodes, 1u);
+  EXPECT_EQ(counts.processor_groups, 1u);
+  EXPECT_EQ(tree_shape(), "n0/l0: 0(0,1) 1(2,3) [1 levels]");  // the tree ignores packages
 }
 
 TEST_F(SysfsTree, HybridPmuLists) {

@@ -1,0 +1,80 @@
+#!/usr/bin/env python3
+"""Checks a result file against its schema and against the run that wrote it.
+
+Usage: check_result.py <schema> <result file> <stdout file> <stderr file>
+                       <exit code> <zelvo arguments>...
+
+Besides the schema: "schema" is the first key, the exit code and the arguments
+are the run's, the score equals the printed one at two decimals, every table
+row has its thread, and an invalid result's reason is what standard error said.
+"""
+import json
+import re
+import sys
+
+
+def fail(message):
+    print(message)
+    sys.exit(1)
+
+
+def main():
+    if len(sys.argv) < 6:
+        fail(__doc__)
+    schema_path, result_path, stdout_path, stderr_path, exit_code = sys.argv[1:6]
+    args = sys.argv[6:]
+    try:
+        import jsonschema
+    except ImportError:
+        fail("python3-jsonschema is missing (scripts/deps.sh test installs it)")
+
+    with open(schema_path, encoding="utf-8") as f:
+        schema = json.load(f)
+    with open(result_path, encoding="utf-8") as f:
+        text = f.read()
+    pairs = json.loads(text, object_pairs_hook=lambda p: p)
+    if not pairs or pairs[0][0] != "schema":
+        fail("the first key is not \"schema\"")
+    result = json.loads(text)
+    errors = sorted(jsonschema.Draft202012Validator(schema).iter_errors(result), key=str)
+    if errors:
+        fail("schema violations:\n" + "\n".join(
+            f"  {'/'.join(map(str, e.absolute_path))}: {e.message}" for e in errors))
+
+    # Windows writes text mode; the streams were normalised before, the file never.
+    with open(stdout_path, encoding="utf-8", errors="replace") as f:
+        out = f.read().replace("\r\n", "\n")
+    with open(stderr_path, encoding="utf-8", errors="replace") as f:
+        err = f.read().replace("\r\n", "\n")
+
+    verdict = result["result"]
+    if verdict["exit_code"] != int(exit_code):
+        fail(f"exit code {verdict['exit_code']} in the file, {exit_code} from the run")
+    if result["run"]["command_line"][1:] != args:
+        fail(f"command line {result['run']['command_line'][1:]} in the file, {args} given")
+
+    printed = re.search(r"\nfinal score: ([0-9.e+]+) MGups\n", out)
+    if verdict["valid"]:
+        if not printed:
+            fail("a valid result in the file, no score on the console")
+        if round(verdict["score_mgups"], 2) != round(float(printed.group(1)), 2):
+            fail(f"score {verdict['score_mgups']} in the file, {printed.group(1)} printed")
+        rows = re.findall(r"^ *([0-9]+) +[0-9]+ +[0-9.]+s +[0-9.]+ +[0-9]+$", out, re.MULTILINE)
+        indices = [t["index"] for t in result["threads"]]
+        if [int(r) for r in rows] != indices:
+            fail(f"threads {indices} in the file, table rows {rows}")
+        if len(indices) != result["run"]["options"]["threads"]:
+            fail("a valid result without every thread")
+        total = sum(t["mgups"] for t in result["threads"])
+        if abs(total - verdict["score_mgups"]) > 1e-6 * max(1.0, total):
+            fail(f"thread rates sum to {total}, the score is {verdict['score_mgups']}")
+    else:
+        if printed:
+            fail("an invalid result in the file, a score on the console")
+        for line in verdict["reason"].split("\n"):
+            if line and line not in err:
+                fail(f"reason line {line!r} was not printed on standard error")
+
+
+if __name__ == "__main__":
+    main()
