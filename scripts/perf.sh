@@ -2,8 +2,8 @@
 # Performance report: kernel-only throughput next to the memory-bandwidth bound,
 # then the whole program on the same settings. Prints figures, asserts nothing.
 #
-# Usage: scripts/perf.sh [--all] [--spread] [--large-pages] [--versus] [--init]
-#   (default)      kernel table for every isa, n in 64 128 192 256, 1 thread and
+# Usage: scripts/perf.sh [--all] [--spread] [--large-pages] [--versus] [--init] [--cycles]
+#   (default)      cycles per cell (below); kernel table for every isa, n in 64 128 192 256, 1 thread and
 #                  all cores; the kernels against plain reference loops, n in 64
 #                  128 192 256 384 512; whole-program rows (zelvo -d 10, both
 #                  workloads) at n = 64 one thread and n = 192 all cores.
@@ -13,6 +13,9 @@
 #   --init         only the set-up table: "initialization took" of both workloads,
 #                  one thread, n in 192 384 640 (5 paired runs, medians; n = 640 needs
 #                  about 17 GB), and the set-up phases at n = 384 (about 3 minutes).
+#   --cycles       only the cycles-per-cell table: one thread, n in 16 32 64 192, the
+#                  step as two sweeps (before) and as the one fused sweep the program
+#                  runs (after), the plain reference loops and the bound (about 2 minutes).
 #   --all          whole-program rows for every n and thread count (about 12 minutes).
 #   --spread       adds five consecutive 10 s runs (standing_wave, sse2, n = 192,
 #                  all cores) and their spread.
@@ -23,12 +26,13 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-all=0 spread=0 large=0 versus=0 init=0
+all=0 spread=0 large=0 versus=0 init=0 cycles=0
 for arg in "$@"; do
   case "$arg" in
     --all) all=1 ;;
     --versus) versus=1 ;;
     --init) init=1 ;;
+    --cycles) cycles=1 ;;
     --spread) spread=1 ;;
     --large-pages) large=1 ;;
     *) echo "perf.sh: unknown option '$arg'" >&2; exit 2 ;;
@@ -42,10 +46,11 @@ build=build/perf-report
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >&2
 fi
-cmake --build "$build" --target zelvo zelvo_perf zelvo_setup_perf -j2 >&2
+cmake --build "$build" --target zelvo zelvo_perf zelvo_setup_perf zelvo_cycles_perf -j2 >&2
 zelvo=$build/zelvo
 kperf=$build/perf/zelvo_perf
 setup_perf=$build/perf/zelvo_setup_perf
+cycles_perf=$build/perf/zelvo_cycles_perf
 
 tmp=$(mktemp -d)
 hugepages_saved=""
@@ -65,8 +70,9 @@ echo
 
 # The kernels against the plain reference loops, from "versus" rows.
 versus_table() {
-  echo "kernels against plain reference loops (same arithmetic and order, no prefetch hints, -O2; scalar"
-  echo "per target, vector with the same lane assembly for fma), both on the same grids in each round, the"
+  echo "kernels (the program's fused step) against plain reference loops (two sweeps, same arithmetic and"
+  echo "order, no prefetch hints, -O2; scalar per target, vector with the same lane assembly for fma), both on"
+  echo "the same grids in each round, the"
   echo "order alternating; ratio = program / plain, median of the rounds' own ratios (${1:-the} rounds)"
   awk 'BEGIN {printf "%-5s %5s %7s %10s %10s %7s\n", "isa", "n", "threads", "program", "plain", "ratio"}
        {printf "%-5s %5d %7d %10.1f %10.1f %7.3f\n", $2, $3, $4, $5, $6, $7}' "$2"
@@ -76,6 +82,59 @@ versus_table() {
   "$root/perf/inner_loops.sh" "$build" || true
   echo
 }
+
+# ---- cycles per cell ------------------------------------------------------------
+# The issue limit of a kernel's arithmetic on this core, cycles per cell, from
+# its operations per cell and the ports that run them. Scalar: 12 adds or
+# subtracts and 3 multiplies; fma: 4 blends, 2 lane permutes, 3 subtracts and
+# 1 FMA. Intel since Golden Cove runs all of them on ports 0, 1 and 5 (scalar
+# 15 / 3, fma 10 / 3; the scalar loops measure 5.1 to 5.2 in the L2 cache, below
+# the 6.0 that two add ports would allow). AMD Zen 5 runs the scalar adds on its
+# two add pipes (12 / 2), and the blends and the FMA share its two multiply
+# pipes (5 / 2).
+cycles_table() {
+  vendor=$(sed -n 's/^vendor_id[^:]*: *//p' /proc/cpuinfo | head -n 1)
+  case "$vendor" in
+    AuthenticAMD)
+      scalar_limit=6.0 scalar_why="12 adds/subtracts on the 2 add pipes"
+      fma_limit=2.5 fma_why="4 blends + 1 FMA on the 2 multiply pipes" ;;
+    *)
+      scalar_limit=5.0 scalar_why="12 adds/subtracts + 3 multiplies on ports 0, 1, 5"
+      fma_limit=3.33 fma_why="4 blends, 2 permutes, 3 subtracts, 1 FMA on ports 0, 1, 5" ;;
+  esac
+  rounds=7
+  "$cycles_perf" --rounds=$rounds 16 32 64 192 > "$tmp/cycles.txt"
+  grep 'not supported' "$tmp/cycles.txt" || true
+  clock=$(awk '$1 == "clock" {printf "%.2f GHz (rounds %.2f to %.2f)", $2, $3, $4}' "$tmp/cycles.txt")
+  echo "cycles per cell, one thread, medians over $rounds rounds. cycles = processor time x the core clock"
+  echo "(processor time, so that time other programs hold the core does not count); the clock, $clock,"
+  echo "is timed in every round from a chain of dependent register adds, one per cycle (a virtual machine"
+  echo "shows no cycle counter). A cell is one of the 2 n^3 updates a step counts (H or E alone: n^3)."
+  echo "before = update_h then update_e, two sweeps; after = the fused step the program runs; spreads are"
+  echo "min-max over the rounds; plain = the plain reference loops, two sweeps; probe = reading and"
+  echo "writing both arrays once, no arithmetic; bound = the larger of the probe and the issue limit"
+  echo "($vendor: scalar $scalar_limit, $scalar_why; fma $fma_limit, $fma_why);"
+  echo "x = / bound. Command: $cycles_perf --rounds=$rounds 16 32 64 192"
+  awk -v fl="$fma_limit" -v sl="$scalar_limit" '
+    $1 == "spread" {blo[$2 " " $3] = $4; bhi[$2 " " $3] = $5; lo[$2 " " $3] = $6; hi[$2 " " $3] = $7}
+    $1 == "cycles" {row[++c] = $0}
+    END {
+      printf "%-5s %4s %6s %6s %7s %13s %6s %13s %6s %6s %6s %7s %6s\n", "isa", "n", "H", "E", "before", "before spread", "after", "after spread", "plain", "probe", "bound", "before x", "after x"
+      for (i = 1; i <= c; i++) {
+        split(row[i], f, " ")
+        limit = (f[2] == "fma") ? fl : sl
+        b = (f[9] > limit) ? f[9] : limit
+        k = f[2] " " f[3]
+        printf "%-5s %4d %6.2f %6.2f %7.2f %13s %6.2f %13s %6.2f %6.2f %6.2f %7.2f %6.2f\n", f[2], f[3], f[4], f[5], f[6],
+               sprintf("%.2f-%.2f", blo[k], bhi[k]), f[7], sprintf("%.2f-%.2f", lo[k], hi[k]), f[8], f[9], b, f[6] / b, f[7] / b
+      }
+    }' "$tmp/cycles.txt"
+  echo
+}
+if [ "$cycles" -eq 1 ]; then
+  cycles_table
+  exit 0
+fi
 
 # ---- set-up: the program's own "initialization took" line ---------------------
 # Paired runs of both workloads (the order alternating), one thread, -d 1; the
@@ -127,6 +186,8 @@ if [ "$versus" -eq 1 ]; then
   versus_table "$(sed -n 's/.*medians over \([0-9]*\)$/\1/p' "$tmp/versus.txt" | head -n 1)" "$tmp/versus_rows.txt"
 fi
 if [ "$init" -eq 1 ] || [ "$versus" -eq 1 ]; then exit 0; fi
+
+cycles_table
 
 # ---- kernel-only table ------------------------------------------------------
 # Every grid benchmark runs rounds of bandwidth probe and kernel on all its

@@ -133,11 +133,11 @@ std::uint64_t FieldStorage::updates_per_step() const {
 OptError run_step(const KernelTable& kernels, const FieldStorage& fields,
                   std::uint32_t thread_index) {
   const KernelArgs args = fields.state().kernel_args();
+  // One sweep for both half-steps. It fails only where update_h would (n = 0;
+  // update_e cannot fail once update_h has run), so its failure is the H one.
   bool ok = false;
-  if (fields.ready() && !call_guarded(ok, kernels.update_h, args)) return OptError::illegal_instruction();
+  if (fields.ready() && !call_guarded(ok, kernels.step, args)) return OptError::illegal_instruction();
   if (!ok) return OptError::fail("solver H step error in thread " + std::to_string(thread_index));
-  if (!call_guarded(ok, kernels.update_e, args)) return OptError::illegal_instruction();
-  if (!ok) return OptError::fail("solver E step error in thread " + std::to_string(thread_index));
   return {};
 }
 

@@ -115,8 +115,8 @@ class FieldStorage {
   bool allocated_ = false;
 };
 
-/// One H then one E half-step with the given kernels; the step messages name
-/// the thread. Refuses (with the H message) to run on arrays that are not ready.
+/// One H then one E half-step with the given kernels (their fused `step`); the
+/// step message names the thread. Refuses (with the H message) to run on arrays that are not ready.
 [[nodiscard]] OptError run_step(const KernelTable& kernels, const FieldStorage& fields,
                                 std::uint32_t thread_index);
 

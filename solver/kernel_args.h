@@ -36,10 +36,13 @@ struct KernelArgs {
 /// `update_h_rows` is `update_h` on the rows y_first <= y < y_end of plane x only
 /// (clipped to 1..n-1; an empty range is a success, n = 0 a failure), so that a
 /// caller can run the step row by row while the rows it reads are still in cache.
+/// `step` is `update_h` then `update_e` in one sweep, with the same bits; it
+/// fails for n = 0 and for arrays of different edges.
 struct KernelTable {
   bool (*update_h)(const KernelArgs& args);
   bool (*update_e)(const KernelArgs& args);
   bool (*update_h_rows)(const KernelArgs& args, std::uint64_t x, std::uint64_t y_first, std::uint64_t y_end);
+  bool (*step)(const KernelArgs& args);
 };
 
 /// Field energy at one cell (E there, H averaged with its lower neighbours) and

@@ -10,8 +10,9 @@ bool update_e(const KernelArgs& args) { return update_e_kernel<ScalarCells>(args
 bool update_h_rows(const KernelArgs& args, std::uint64_t x, std::uint64_t y_first, std::uint64_t y_end) {
   return update_h_rows_kernel<ScalarCells>(args, x, y_first, y_end);
 }
+bool step(const KernelArgs& args) { return step_kernel<ScalarCells>(args); }
 }  // namespace
 
-extern const KernelTable kKernels = {&update_h, &update_e, &update_h_rows};
+extern const KernelTable kKernels = {&update_h, &update_e, &update_h_rows, &step};
 
 }  // namespace solver::avx2

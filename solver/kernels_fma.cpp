@@ -13,6 +13,13 @@ struct Avx2FmaOps {
   // Unaligned forms: a cell is never split across a line in our buffers, and on
   // aligned addresses these cost the same as the aligned ones.
   static Vector load(const Cell* cell) { return _mm256_loadu_pd(reinterpret_cast<const double*>(cell)); }
+  // The empty statement claims to change the register, so the value cannot be
+  // re-read from memory by each instruction that uses it.
+  static Vector load_once(const Cell* cell) {
+    Vector v = load(cell);
+    asm("" : "+x"(v));
+    return v;
+  }
   static void store(Cell* cell, Vector v) { _mm256_storeu_pd(reinterpret_cast<double*>(cell), v); }
   static Vector broadcast(double v) { return _mm256_set1_pd(v); }
   static Vector sub(Vector a, Vector b) { return _mm256_sub_pd(a, b); }
@@ -36,8 +43,9 @@ bool update_e(const KernelArgs& args) { return update_e_kernel<Cells>(args); }
 bool update_h_rows(const KernelArgs& args, std::uint64_t x, std::uint64_t y_first, std::uint64_t y_end) {
   return update_h_rows_kernel<Cells>(args, x, y_first, y_end);
 }
+bool step(const KernelArgs& args) { return step_kernel<Cells>(args); }
 }  // namespace
 
-extern const KernelTable kKernels = {&update_h, &update_e, &update_h_rows};
+extern const KernelTable kKernels = {&update_h, &update_e, &update_h_rows, &step};
 
 }  // namespace solver::fma

@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 
+#include "solver/factory.h"
 #include "solver/field_state.h"
 #include "tests/solver/solver_test_support.h"
 
@@ -171,12 +174,84 @@ TEST_P(KernelTest, HStepInRowsMatchesWholeStep) {
   EXPECT_FALSE(k.update_h_rows(s().kernel_args(), 1, 1, 2));
 }
 
+// The fused step leaves the bits of update_h then update_e, whatever the
+// coefficients (unequal and inexact, so the roundings and the fused multiply-add
+// matter), on grids where some rows get only one half-step, on grids in cache
+// and past the size where the vector loops add prefetch hints.
+TEST_P(KernelTest, FusedStepMatchesHalfSteps) {
+  const KernelTable& k = *GetParam().kernels;
+  for (std::uint64_t n : {1u, 2u, 3u, 4u, 7u, 16u, 33u, 90u}) {
+    for (const auto& [kh, ke] : {std::pair{0.5, 0.5}, std::pair{0.3, 0.7}}) {
+      FieldStorage halves;
+      ASSERT_TRUE(halves.allocate(FieldParams{false, n, 0.01}).ok());
+      allocate(n);
+      for (FieldState* f : {&halves.state(), &s()}) {
+        testing::fill_random(f->e, 11 + n);
+        testing::fill_random(f->h, 12 + n);
+        f->h_coefficient = kh;
+        f->e_coefficient = ke;
+      }
+      for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(k.update_h(halves.state().kernel_args()));
+        ASSERT_TRUE(k.update_e(halves.state().kernel_args()));
+        ASSERT_TRUE(k.step(s().kernel_args())) << "n = " << n;
+      }
+      EXPECT_EQ(snapshot(s().e), snapshot(halves.state().e)) << "n = " << n << ", kh = " << kh;
+      EXPECT_EQ(snapshot(s().h), snapshot(halves.state().h)) << "n = " << n << ", kh = " << kh;
+    }
+  }
+  // n = 0 fails as update_h does; arrays of different edges are refused untouched.
+  allocate(0);
+  EXPECT_FALSE(k.step(s().kernel_args()));
+  allocate(4);
+  testing::fill_random(s().e, 3);
+  const auto before = snapshot(s().e);
+  KernelArgs mismatched = s().kernel_args();
+  mismatched.h_edge = 5;
+  EXPECT_FALSE(k.step(mismatched));
+  EXPECT_EQ(snapshot(s().e), before);
+}
+
 INSTANTIATE_TEST_SUITE_P(AllIsas, KernelTest,
                          ::testing::Values(KernelCase{"sse2", &sse2::kKernels},
                                            KernelCase{"avx", &avx::kKernels},
                                            KernelCase{"avx2", &avx2::kKernels},
                                            KernelCase{"fma", &fma::kKernels}),
                          [](const auto& info) { return std::string(info.param.isa); });
+
+// Every workload's step, as the solvers run it, leaves the bits the two
+// separate half-steps of its kernels leave from the same fields: on a grid in
+// cache and on one past the size where the vector loops add prefetch hints.
+TEST(WorkloadSteps, FusedStepGivesTheBitsOfTheHalfSteps) {
+  testing::FpControlGuard fp_guard;
+  // The kernels behind each name (the avx2 solvers run the avx kernels).
+  const std::pair<const char*, const KernelTable*> isas[] = {
+      {"sse2", &sse2::kKernels}, {"avx", &avx::kKernels}, {"avx2", &avx::kKernels}, {"fma", &fma::kKernels}};
+  for (const auto& [isa, kernels] : isas) {
+    if (check_isa_support(isa).failed()) continue;
+    for (const char* workload : {"standing_wave", "soft_gaussian"}) {
+      for (std::uint64_t n : {48u, 84u}) {
+        const std::unique_ptr<Solver> solver = make_solver(workload, isa, 0);
+        ASSERT_TRUE(solver->allocate(FieldParams{false, n, 0.01}).ok());
+        ASSERT_TRUE(solver->initialize().ok());
+        FieldStorage halves;
+        ASSERT_TRUE(halves.allocate(FieldParams{false, n, 0.01}).ok());
+        FieldState& run = testing::state_of(*solver);
+        const std::size_t bytes = run.e.cells.count() * sizeof(Cell);
+        for (std::uint64_t t = 0; t < 3; ++t) {
+          ASSERT_TRUE(solver->pre_step(t).ok());
+          std::memcpy(halves.state().e.cells.data(), run.e.cells.data(), bytes);
+          std::memcpy(halves.state().h.cells.data(), run.h.cells.data(), bytes);
+          ASSERT_TRUE(solver->step().ok());
+          ASSERT_TRUE(kernels->update_h(halves.state().kernel_args()));
+          ASSERT_TRUE(kernels->update_e(halves.state().kernel_args()));
+          EXPECT_EQ(snapshot(run.e), snapshot(halves.state().e)) << isa << " " << workload << " n = " << n;
+          EXPECT_EQ(snapshot(run.h), snapshot(halves.state().h)) << isa << " " << workload << " n = " << n;
+        }
+      }
+    }
+  }
+}
 
 struct EnergyCase {
   const char* isa;

@@ -183,7 +183,7 @@ double refused_total(const KernelArgs&) { __builtin_trap(); }
 double refused_energy_rows(const KernelArgs&, std::uint64_t, std::uint64_t, std::uint64_t, double) {
   __builtin_trap();
 }
-constexpr KernelTable kRefusedKernels{&refused_step, &refused_step, &refused_rows};
+constexpr KernelTable kRefusedKernels{&refused_step, &refused_step, &refused_rows, &refused_step};
 constexpr EnergyTable kRefusedEnergy{&refused_node, &refused_total, &refused_energy_rows};
 
 // Every kernel call of both workloads answers a refused instruction with the
