@@ -5,7 +5,7 @@ Usage: check_result.py <schema> <result file> <stdout file> <stderr file>
                        <exit code> <zelvo arguments>...
 
 Besides the schema: "schema" is the first key, the exit code and the arguments
-are the run's, the score equals the printed one at two decimals, every table
+are the run's, the score equals the printed one at its printed precision, every table
 row has its thread, and an invalid result's reason is what standard error said.
 """
 import json
@@ -57,8 +57,12 @@ def main():
     if verdict["valid"]:
         if not printed:
             fail("a valid result in the file, no score on the console")
-        if round(verdict["score_mgups"], 2) != round(float(printed.group(1)), 2):
-            fail(f"score {verdict['score_mgups']} in the file, {printed.group(1)} printed")
+        # Formatted as the console does: two decimals above 100, four significant
+        # digits below (rounding the printed text again would round twice).
+        score = verdict["score_mgups"]
+        shown = f"{score:.2f}" if score > 100.0 else f"{score:.4g}"
+        if shown != printed.group(1):
+            fail(f"score {score} in the file, {printed.group(1)} printed")
         rows = re.findall(r"^ *([0-9]+) +[0-9]+ +[0-9.]+s +[0-9.]+ +[0-9]+$", out, re.MULTILINE)
         indices = [t["index"] for t in result["threads"]]
         if [int(r) for r in rows] != indices:
