@@ -27,6 +27,17 @@ set(zelvo_man_depends
   ${PROJECT_SOURCE_DIR}/README.md
   ${PROJECT_SOURCE_DIR}/cmake/make_manpage.cmake)
 
+# zelvo-fleet's page is written by hand (it is no program help2man could ask);
+# it carries the release's version and month like the generated one.
+set(ZELVO_FLEET_MAN_PAGE ${zelvo_man_dir}/zelvo-fleet.1)
+if(NOT WIN32)
+  set(zelvo_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+  set(ENV{SOURCE_DATE_EPOCH} ${ZELVO_RELEASE_EPOCH})
+  string(TIMESTAMP ZELVO_MAN_DATE "%B %Y" UTC)
+  set(ENV{SOURCE_DATE_EPOCH} "${zelvo_saved_epoch}")
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/zelvo-fleet.1.in ${ZELVO_FLEET_MAN_PAGE} @ONLY)
+endif()
+
 if(NOT ZELVO_HELP2MAN)
   message(STATUS "help2man not found: no manual page, no Debian package")
 elseif(CMAKE_CROSSCOMPILING)
@@ -59,7 +70,7 @@ else()
     COMMENT "Generating the manual page zelvo.1 from the program's help"
     VERBATIM)
   # Debian keeps manual pages and changelogs compressed.
-  foreach(in ${ZELVO_MAN_PAGE} ${PROJECT_SOURCE_DIR}/packaging/changelog)
+  foreach(in ${ZELVO_MAN_PAGE} ${ZELVO_FLEET_MAN_PAGE} ${PROJECT_SOURCE_DIR}/packaging/changelog)
     get_filename_component(name ${in} NAME)
     add_custom_command(
       OUTPUT ${zelvo_man_dir}/${name}.gz
@@ -69,7 +80,8 @@ else()
       VERBATIM)
   endforeach()
   add_custom_target(zelvo_manpage ALL
-    DEPENDS ${zelvo_man_dir}/zelvo.1.gz ${zelvo_man_dir}/changelog.gz)
+    DEPENDS ${zelvo_man_dir}/zelvo.1.gz ${zelvo_man_dir}/zelvo-fleet.1.gz
+            ${zelvo_man_dir}/changelog.gz)
 endif()
 
 # The archives: flat, the program beside its README and the result file's schema.
@@ -77,6 +89,10 @@ set(ZELVO_RESULT_SCHEMA_FILE ${PROJECT_SOURCE_DIR}/packaging/zelvo-result.schema
 install(TARGETS zelvo RUNTIME DESTINATION . COMPONENT zelvo)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${ZELVO_RESULT_SCHEMA_FILE}
         DESTINATION . COMPONENT zelvo)
+# zelvo-fleet drives Slurm clusters: the Linux archive and package carry it.
+if(NOT WIN32)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/fleet/zelvo-fleet DESTINATION . COMPONENT zelvo)
+endif()
 if(zelvo_man_text)
   install(FILES ${zelvo_man_text} DESTINATION . COMPONENT zelvo)
 endif()
@@ -104,8 +120,10 @@ if(NOT WIN32 AND ZELVO_HELP2MAN AND NOT ZELVO_DPKG_SHLIBDEPS)
 endif()
 if(NOT WIN32 AND ZELVO_HELP2MAN AND ZELVO_DPKG_SHLIBDEPS)
   install(TARGETS zelvo RUNTIME DESTINATION bin COMPONENT deb EXCLUDE_FROM_ALL)
-  install(FILES ${zelvo_man_dir}/zelvo.1.gz DESTINATION share/man/man1
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/fleet/zelvo-fleet DESTINATION bin
           COMPONENT deb EXCLUDE_FROM_ALL)
+  install(FILES ${zelvo_man_dir}/zelvo.1.gz ${zelvo_man_dir}/zelvo-fleet.1.gz
+          DESTINATION share/man/man1 COMPONENT deb EXCLUDE_FROM_ALL)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/copyright
                 ${zelvo_man_dir}/changelog.gz
           DESTINATION share/doc/zelvo COMPONENT deb EXCLUDE_FROM_ALL)
@@ -127,7 +145,14 @@ The grid size, the workload, the instruction set of the update kernels
 (SSE2, AVX, AVX2, FMA), the thread count and the thread placement can be
 chosen. The fields are checked after every step, and the two timers of every
 thread are cross-checked after the run; only a run that passes both gets a
-score.]])
+score.
+
+zelvo-fleet runs zelvo on every node of a Slurm cluster and reports the nodes
+that are invalid or slower than the others of their kind.]])
+  # zelvo-fleet is Python 3 (standard library); its --plot needs matplotlib and
+  # its submit the Slurm client commands. dpkg-shlibdeps adds the libraries.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-matplotlib, slurm-client")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_COMPRESSION_TYPE xz)

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "perf/plain_kernels.h"
+#include "perf/perf_tables.h"
 #include "platform/fp_control.h"
 #include "solver/field_state.h"
 #include "solver/kernel_args.h"
@@ -32,26 +32,13 @@
 
 namespace {
 
-struct IsaKernels {
-  const char* name;
-  const solver::KernelTable* kernels;
-  const perf::PlainKernels* plain;
-};
-constexpr IsaKernels kIsas[] = {{"sse2", &solver::sse2::kKernels, &perf::plain_sse2::kPlain},
-                                {"avx", &solver::avx::kKernels, &perf::plain_avx::kPlain},
-                                {"avx2", &solver::avx2::kKernels, &perf::plain_avx2::kPlain},
-                                {"fma", &solver::fma::kKernels, &perf::plain_fma::kPlain}};
+using perf::median;
+using IsaKernels = perf::VersusPair;
+constexpr const auto& kIsas = perf::kVersus;
 
 // Updates per timed phase: a few milliseconds even for the smallest grids.
 constexpr double kUpdatesPerPhase = 1 << 23;
 constexpr int kDefaultRounds = 7;
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0.0;
-  std::sort(v.begin(), v.end());
-  const std::size_t mid = v.size() / 2;
-  return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
-}
 
 // Processor time of `body` in seconds (the process runs one thread).
 template <class Body>

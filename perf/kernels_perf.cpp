@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "bench/progress_board.h"
-#include "perf/plain_kernels.h"
+#include "perf/perf_tables.h"
 #include "bench/progress_line.h"
 #include "solver/guarded_call.h"
 #include "platform/fp_control.h"
@@ -71,16 +71,9 @@ constexpr IsaKernels kIsas[] = {{"sse2", &solver::sse2::kKernels, &solver::sse2:
                                 {"avx2", &solver::avx2::kKernels, &solver::avx2::kEnergy},
                                 {"fma", &solver::fma::kKernels, &solver::avx::kEnergy}};
 
-// Each kernel set next to its plain reference loops (perf/plain_*.cpp).
-struct VersusPair {
-  const char* name;
-  const solver::KernelTable* kernels;
-  const perf::PlainKernels* plain;
-};
-constexpr VersusPair kVersus[] = {{"sse2", &solver::sse2::kKernels, &perf::plain_sse2::kPlain},
-                                  {"avx", &solver::avx::kKernels, &perf::plain_avx::kPlain},
-                                  {"avx2", &solver::avx2::kKernels, &perf::plain_avx2::kPlain},
-                                  {"fma", &solver::fma::kKernels, &perf::plain_fma::kPlain}};
+using perf::kVersus;
+using perf::median;
+using perf::VersusPair;
 constexpr std::uint64_t kVersusEdges[] = {64, 128, 192, 256, 384, 512};
 // Rounds of the kernel-versus-plain benchmarks. The scalar kernels run the plain
 // loops' own instructions, so what their ratios show beyond 1 is the machine's
@@ -230,13 +223,6 @@ double timed_repeats(std::barrier<>& sync, std::uint64_t count, Body&& body) {
   return timed_phase(sync, [&] {
     for (std::uint64_t i = 0; i < count; ++i) body();
   });
-}
-
-double median(std::vector<double> values) {
-  if (values.empty()) return 0.0;
-  std::sort(values.begin(), values.end());
-  const std::size_t mid = values.size() / 2;
-  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
 // Figures of one benchmark's rounds; only the first thread keeps them.

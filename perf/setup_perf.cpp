@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "perf/perf_tables.h"
 #include "solver/factory.h"
 #include "solver/field_state.h"
 #include "solver/isa_solvers.h"
@@ -42,12 +43,7 @@ constexpr IsaTables kIsas[] = {{"sse2", &solver::sse2::kKernels, &solver::sse2::
                                {"avx2", &solver::avx::kKernels, &solver::avx::kEnergy},
                                {"fma", &solver::fma::kKernels, &solver::avx::kEnergy}};
 
-double median(std::vector<double> v) {
-  if (v.empty()) return 0.0;
-  std::sort(v.begin(), v.end());
-  const std::size_t mid = v.size() / 2;
-  return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
-}
+using perf::median;
 
 template <class Body>
 double time_ms(Body&& body) {

@@ -14,6 +14,8 @@ test_pkgs="$test_pkgs help2man groff-base bsdextrautils man-db dpkg-dev lintian"
 test_pkgs="$test_pkgs python3 python3-jsonschema"
 # The end-to-end cases on older processors run the native program under qemu-user.
 test_pkgs="$test_pkgs qemu-user"
+# zelvo-fleet: its plots, and a real fleet run on a throw-away Slurm cluster.
+test_pkgs="$test_pkgs python3-matplotlib slurm-wlm munge"
 # test.sh stops the other lanes of a failed run with procps' kill.
 test_pkgs="$test_pkgs procps"
 # The fuzz step runs where clang 14 is installed; libFuzzer and clang's sanitizer

@@ -26,6 +26,7 @@ title() {
     deps) echo "Debian packages" ;;
     native_build) echo "native build" ;;
     native_test) echo "native ctest" ;;
+    fleet) echo "zelvo-fleet on a throw-away Slurm cluster" ;;
     package) echo "package, lintian, packaged run, manual page" ;;
     fuzz_build) echo "fuzz build (clang)" ;;
     fuzz) echo "fuzzing" ;;
@@ -54,6 +55,7 @@ build() { configure "$1" && cmake --build --preset "$1"; }
 
 phase_native_build() { build native; }
 phase_native_test() { ctest --preset native; }
+phase_fleet() { "$root/scripts/fleet_slurm_test.sh" build/native/zelvo; }
 
 # The Debian package: no lintian error or warning; unpacked into a scratch folder,
 # its program prints the help the tests expect and completes a one-second run;
@@ -237,6 +239,7 @@ start_lane() {
 }
 start_lane native_build fuzz_build tsan_build asan_build windows_build
 start_lane after:native_build native_test
+start_lane after:native_build fleet
 start_lane after:native_build package after:fuzz_build fuzz
 start_lane after:tsan_build tsan_test
 start_lane after:asan_build asan_test

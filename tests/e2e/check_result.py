@@ -5,7 +5,7 @@ Usage: check_result.py <schema> <result file> <stdout file> <stderr file>
                        <exit code> <zelvo arguments>...
 
 Besides the schema: "schema" is the first key, the exit code and the arguments
-are the run's, the score is the printed one in the console's format, every table
+are the run's, the score equals the printed one at its printed precision, every table
 row has its thread, and an invalid result's reason is what standard error said.
 """
 import json
@@ -57,7 +57,8 @@ def main():
     if verdict["valid"]:
         if not printed:
             fail("a valid result in the file, no score on the console")
-        # The console's own format: two decimals above 100, else four significant digits.
+        # Formatted as the console does: two decimals above 100, four significant
+        # digits below (rounding the printed text again would round twice).
         score = verdict["score_mgups"]
         shown = f"{score:.2f}" if score > 100.0 else f"{score:.4g}"
         if shown != printed.group(1):

@@ -1,0 +1,357 @@
+#!/usr/bin/python3
+"""Tests of zelvo-fleet: the report over synthetic result files, and submit
+against stand-ins for sbatch, srun and scontrol."""
+
+import contextlib
+import importlib.util
+import io
+import json
+import os
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+from importlib.machinery import SourceFileLoader
+from unittest import mock
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SCRIPT = os.path.join(HERE, "..", "..", "fleet", "zelvo-fleet")
+_loader = SourceFileLoader("zelvo_fleet", SCRIPT)
+_spec = importlib.util.spec_from_loader("zelvo_fleet", _loader)
+fleet = importlib.util.module_from_spec(_spec)
+_loader.exec_module(fleet)
+
+EPYC = "AMD EPYC 7B13 64-Core Processor"
+XEON = "Intel(R) Xeon(R) Platinum 8375C CPU @ 2.90GHz"
+
+
+def result(node, brand=EPYC, options=("-d", "1", "-s", "64"), threads=2, automatic=True,
+           valid=True, score=50.0, reason=None):
+    """A result file as zelvo writes it, cut down to what the report reads."""
+    return {
+        "schema": "zelvo-result/1",
+        "zelvo": {"version": "1.2.0", "target_os": "linux"},
+        "run": {"command_line": ["zelvo", "--json", f"/results/7/{node}.json", *options],
+                "options": {"threads": threads, "threads_automatic": automatic, "duration_s": 1,
+                            "size": int(options[options.index("-s") + 1]),
+                            "workload": "standing_wave", "isa": "sse2", "threading": "os"}},
+        "machine": {"host_name": "host", "cpu": {"brand": brand, "vendor": "AuthenticAMD"}},
+        "threads": [],
+        "result": {"valid": valid, "reason": reason, "score_mgups": score,
+                   "exit_code": 0 if valid else 1},
+    }
+
+
+def scratch_folder(test):
+    folder = tempfile.TemporaryDirectory()
+    test.addCleanup(folder.cleanup)
+    return folder.name
+
+
+class Folder:
+    """A scratch job folder filled with result files."""
+
+    def __init__(self, test):
+        self.path = scratch_folder(test)
+
+    def write(self, name, content):
+        mode = "wb" if isinstance(content, bytes) else "w"
+        with open(os.path.join(self.path, name), mode) as f:
+            f.write(content if isinstance(content, (str, bytes)) else json.dumps(content))
+
+
+def run_main(argv):
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        try:
+            code = fleet.main(argv)
+        except SystemExit as e:
+            code = e.code
+    return code, out.getvalue(), err.getvalue()
+
+
+class ReportTest(unittest.TestCase):
+    def fleet_with_faults(self):
+        d = Folder(self)
+        # Group 1 (EPYC, -d 1 -s 64): median of the valid scores 50, 49 and 46 is 49.
+        d.write("node1.json", result("node1", score=50.0))
+        d.write("node2.json", result("node2", score=49.0))
+        # Fewer automatic threads (less memory): slower as configured, same group.
+        d.write("node3.json", result("node3", threads=1, score=46.0))
+        d.write("node4.json", result("node4", score=48.9, valid=False,
+                                     reason="disagreement between timers for total work is "
+                                            "larger than tolerance\n1.010s vs 0.950s\n"))
+        # Group 2: the same processor with other options is never compared with group 1.
+        d.write("node10.json", result("node10", options=("-d", "1", "-s", "128"), score=20.0))
+        d.write("node11.json", result("node11", options=("-d", "1", "-s", "128"), score=21.0))
+        # Group 3: another processor with the options of group 1.
+        d.write("node20.json", result("node20", brand=XEON, score=80.0))
+        d.write("node5.json", '{"schema": "zelvo-result/1", "run": {"comm')
+        d.write("node6.json", {"name": "some other tool", "score": 50})
+        d.write("notes.txt", "not a result file")
+        # A write in progress: hidden until renamed.
+        d.write(".node8.json.4711.tmp", '{"schema": "zelvo-re')
+        d.write(".node8.json", '{"schema": "zelvo-re')
+        d.write("nodes.txt", "node1\nnode2\nnode3\nnode4\nnode5\nnode6\nnode7\n"
+                             "node10\nnode11\nnode20\n")
+        d.write("node7.log", "allocating fields....\nbenchmarking... 1/1s  12 MGups\r"
+                             "field allocation failed\n")
+        return d
+
+    def test_groups_flags_and_summary(self):
+        d = self.fleet_with_faults()
+        code, out, err = run_main(["report", d.path])
+        self.assertEqual(code, 1)
+        self.assertEqual(err, "")
+        report = fleet.build_report(*fleet.read_folder(d.path), 5.0)
+        by_node = {n["node"]: (g["processor"], tuple(g["options"]), n["flag"])
+                   for g in report["groups"] for n in g["nodes"]}
+        s64, s128 = ("-d", "1", "-s", "64"), ("-d", "1", "-s", "128")
+        self.assertEqual(by_node, {
+            "node1": (EPYC, s64, None), "node2": (EPYC, s64, None),
+            "node3": (EPYC, s64, "slow"), "node4": (EPYC, s64, "invalid"),
+            "node10": (EPYC, s128, None), "node11": (EPYC, s128, None),
+            "node20": (XEON, s64, None)})
+        medians = [g["median_mgups"] for g in report["groups"]]
+        self.assertEqual(medians, [49.0, 20.5, 80.0])
+        failed = {f["node"]: f["error"] for f in report["failed"]}
+        self.assertEqual(sorted(failed), ["node5", "node6", "node7"])
+        self.assertIn("corrupt or partial JSON", failed["node5"])
+        self.assertIn("not a zelvo result file", failed["node6"])
+        self.assertEqual(failed["node7"],
+                         "no result file; its log ends with: field allocation failed")
+        self.assertEqual(report["summary"], {"nodes": 10, "groups": 3, "passed": 5, "invalid": 1,
+                                             "slow": 1, "failed": 3, "flagged": 5})
+        # The text: one row per node, every failed node named, the summary last.
+        for node in ("node1", "node2", "node3", "node4", "node10", "node11", "node20"):
+            self.assertRegex(out, rf"\n  {node} +(AMD|Intel)")
+        self.assertIn("INVALID: disagreement between timers for total work is larger than "
+                      "tolerance / 1.010s vs 0.950s\n", out)
+        self.assertRegex(out, r"node3 +AMD EPYC .* +1 auto +sse2 .* 46\.00 +yes +-6\.1 % +SLOW")
+        self.assertRegex(out, r"node5 +node5\.json +corrupt or partial JSON")
+        self.assertTrue(out.endswith(
+            "10 nodes in 3 groups: 5 passed, 1 invalid, 1 slow (more than 5 % below their "
+            "group's median), 3 failed (no usable result file); 5 flagged\n"), out)
+
+        code, out, _ = run_main(["report", "--json", d.path])
+        self.assertEqual(code, 1)
+        self.assertEqual(json.loads(out)["summary"], report["summary"])
+
+    def test_tolerance_edges(self):
+        d = Folder(self)
+        for node, score in (("a", 100.0), ("b", 100.0), ("c", 100.0), ("d", 95.0), ("e", 94.99)):
+            d.write(f"{node}.json", result(node, score=score))
+        # 5 % below the median of 100 is exactly 95: not flagged; 94.99 is.
+        self.assertEqual(run_main(["report", d.path])[0], 1)
+        report = fleet.build_report(*fleet.read_folder(d.path), 5.0)
+        self.assertEqual([n["flag"] for n in report["groups"][0]["nodes"]],
+                         [None, None, None, None, "slow"])
+        code, out, _ = run_main(["report", "--tolerance", "5.01", d.path])
+        self.assertEqual(code, 0)
+        self.assertTrue(out.endswith("5 nodes in 1 group: 5 passed; none flagged\n"))
+        for bad in ("-1", "100", "nan", "inf", "five"):
+            code, _, err = run_main(["report", "--tolerance", bad, d.path])
+            self.assertEqual(code, 2, bad)
+            self.assertIn("not a percentage", err)
+
+    def test_a_group_without_valid_node_has_no_median(self):
+        d = Folder(self)
+        d.write("a.json", result("a", valid=False, score=None, reason="not all threads produced "
+                                                                      "a result"))
+        code, out, _ = run_main(["report", d.path])
+        self.assertEqual(code, 1)
+        self.assertIn("median -", out)
+        self.assertRegex(out, r"a +AMD .* - +no +- +INVALID: not all threads")
+
+    def test_unusable_files(self):
+        cases = [
+            (b"", "empty file"),
+            (b'{"schema": "zelvo-result/1"', "corrupt or partial JSON"),
+            (b"\xff\xfe\x00garbage", "not UTF-8"),
+            (b"[1, 2]", "not a zelvo result file"),
+            (b'{"schema": "zelvo-result/2"}', 'schema "zelvo-result/2"'),
+            (b"[" * 100000 + b"]" * 100000, "corrupt"),
+        ]
+        # A result file with one field spoilt: (where, the value, the error).
+        broken = [(("result", "score_mgups"), None, "a valid result without a score"),
+                  (("run", "options", "threads"), "2", "run.options.threads is"),
+                  (("result", "score_mgups"), True, "result.score_mgups is"),
+                  (("run", "command_line"), [], "run.command_line is"),
+                  (("run", "options"), "x", "no run.options.threads")]
+        for keys, value, expected in broken:
+            doc = result("x")
+            *path, last = keys
+            leaf = doc
+            for k in path:
+                leaf = leaf[k]
+            leaf[last] = value
+            cases.append((json.dumps(doc).encode(), expected))
+        for content, expected in cases:
+            with self.subTest(expected=expected):
+                d = Folder(self)
+                d.write("n1.json", content)
+                results, failures = fleet.read_folder(d.path)
+                self.assertEqual(results, [])
+                self.assertEqual(len(failures), 1)
+                self.assertIn(expected, failures[0]["error"])
+
+    def test_empty_and_missing_folders(self):
+        d = Folder(self)
+        code, out, err = run_main(["report", d.path])
+        self.assertEqual(code, 1)
+        self.assertTrue(out.endswith("0 nodes in 0 groups: 0 passed; no result files\n"))
+        self.assertIn("no result files in", err)
+        code, out, err = run_main(["report", os.path.join(d.path, "missing")])
+        self.assertEqual((code, out), (2, ""))
+        self.assertRegex(err, r"^zelvo-fleet: cannot read the folder .*missing: No such file")
+
+    def test_given_options(self):
+        cases = [(["zelvo", "--json", "r.json", "-d", "1"], ("-d", "1")),
+                 (["zelvo", "-d", "1", "--json=r.json"], ("-d", "1")),
+                 (["/usr/bin/zelvo"], ()),
+                 (["zelvo", "-s", "64", "--json"], ("-s", "64"))]
+        for argv, expected in cases:
+            self.assertEqual(fleet.given_options(argv), expected, argv)
+
+    def test_plot(self):
+        d = self.fleet_with_faults()
+        bad_target = os.path.join(d.path, "no-such-folder", "fleet.png")
+        try:
+            import matplotlib  # noqa: F401
+        except ImportError:
+            has_matplotlib = False
+        else:
+            has_matplotlib = True
+        if has_matplotlib:
+            png = os.path.join(d.path, "fleet.png")
+            code, _, err = run_main(["report", "--plot", png, d.path])
+            self.assertEqual((code, err), (1, ""))
+            with open(png, "rb") as f:
+                self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+            code, _, err = run_main(["report", "--plot", bad_target, d.path])
+            self.assertEqual(code, 2)
+            self.assertIn(f"cannot write the plot {bad_target}", err)
+        # Without matplotlib: the package to install is named, nothing is read.
+        with mock.patch.dict(sys.modules, {"matplotlib": None}):
+            code, out, err = run_main(["report", "--plot", bad_target, d.path])
+        self.assertEqual((code, out), (2, ""))
+        self.assertEqual(err, "zelvo-fleet: --plot needs matplotlib: install the Debian package "
+                              "python3-matplotlib\n")
+
+
+def _write_program(folder, name, text):
+    path = os.path.join(folder, name)
+    with open(path, "w") as f:
+        f.write(text)
+    os.chmod(path, os.stat(path).st_mode | stat.S_IXUSR)
+    return path
+
+
+class SubmitTest(unittest.TestCase):
+    """submit against stand-ins: sbatch keeps its arguments and script, srun runs
+    the task once per node of a two-node job, and a stand-in zelvo writes a result
+    file from its own command line."""
+
+    def setUp(self):
+        self.bin = scratch_folder(self)
+        self.out = scratch_folder(self)
+        _write_program(self.bin, "sbatch", f"""#!/bin/sh
+printf '%s\\n' "$@" >"{self.bin}/sbatch.args"
+cat >"{self.bin}/job.sh"
+echo "${{SBATCH_ANSWER-4242}}"
+exit "${{SBATCH_EXIT:-0}}"
+""")
+        _write_program(self.bin, "srun", """#!/bin/sh
+while [ "${1#--}" != "$1" ]; do shift; done
+for node in node1 node2; do SLURMD_NODENAME=$node "$@" || exit 1; done
+""")
+        # Hostnames for the job script; for --wait, the job runs at the first look
+        # and then ends in $JOB_END (a job the controller forgot when empty).
+        _write_program(self.bin, "scontrol", f"""#!/bin/sh
+case "$2" in
+  hostnames) printf 'node1\\nnode2\\n' ;;
+  job)
+    echo "$*" >>"{self.bin}/scontrol.args"
+    if [ ! -f "{self.bin}/ran" ]; then touch "{self.bin}/ran"; echo "JobId=$4 JobState=RUNNING"
+    elif [ -n "${{JOB_END-COMPLETED}}" ]; then echo "JobId=$4 JobState=${{JOB_END-COMPLETED}}"
+    else echo "slurm_load_jobs error: Invalid job id specified" >&2; exit 1
+    fi ;;
+esac
+""")
+        poll = mock.patch.object(fleet, "WAIT_FIRST_POLL_S", 0.01)
+        poll.start()
+        self.addCleanup(poll.stop)
+        self.zelvo = _write_program(self.bin, "zelvo", f"""#!{sys.executable}
+import json, os, sys
+sys.path.insert(0, {HERE!r})
+from zelvo_fleet_test import result
+assert sys.argv[1] == "--json" and sys.stdin.read() == ""
+node = os.environ["SLURMD_NODENAME"]
+doc = result(node)
+doc["run"]["command_line"] = sys.argv
+json.dump(doc, open(sys.argv[2], "w"))
+print("final score: 50.00 MGups")
+""")
+        self.env = mock.patch.dict(os.environ, {"PATH": self.bin + os.pathsep + os.environ["PATH"]})
+        self.env.start()
+        self.addCleanup(self.env.stop)
+
+    def test_submit_runs_one_task_per_node_and_the_report_reads_it(self):
+        options = ["-d", "1", "-s", "64", "--threading", "it's os"]
+        code, out, err = run_main(["submit", "--nodes", "2", "--partition", "batch", "--out",
+                                   self.out, "--zelvo", self.zelvo, "--", *options])
+        self.assertEqual((code, err), (0, ""))
+        folder = os.path.join(self.out, "4242")
+        self.assertEqual(out, f"job 4242\nfolder {folder}\n")
+        with open(os.path.join(self.bin, "sbatch.args")) as f:
+            self.assertEqual(f.read().split("\n")[:-1], [
+                "--parsable", "--job-name=zelvo-fleet", "--exclusive", "--ntasks-per-node=1",
+                f"--output={self.out}/slurm-%j.out", "--nodes=2", "--partition=batch"])
+        subprocess.run(["sh", os.path.join(self.bin, "job.sh")], check=True,
+                       env=dict(os.environ, SLURM_JOB_ID="4242", SLURM_JOB_NODELIST="node[1-2]"),
+                       stdout=subprocess.DEVNULL)
+        self.assertEqual(sorted(os.listdir(folder)),
+                         ["node1.json", "node1.log", "node2.json", "node2.log", "nodes.txt"])
+        with open(os.path.join(folder, "node2.log")) as f:
+            self.assertEqual(f.read(), "final score: 50.00 MGups\n")
+        report = fleet.build_report(*fleet.read_folder(folder), 5.0)
+        self.assertTrue(report["pass"])
+        self.assertEqual([g["options"] for g in report["groups"]], [options])
+
+    def test_submit_waits_and_fails_cleanly(self):
+        # --wait: the job state as the controller tells it, then the exit code.
+        waits = [("COMPLETED", 0, "", "job 4242 done: zelvo-fleet report"),
+                 ("", 0, "", "job 4242 done"),
+                 ("TIMEOUT", 1, "job 4242 ended TIMEOUT; see", "")]
+        for end, expected_code, message, last in waits:
+            with self.subTest(end=end), mock.patch.dict(os.environ, {"JOB_END": end}):
+                for name in ("ran", "scontrol.args"):
+                    with contextlib.suppress(FileNotFoundError):
+                        os.remove(os.path.join(self.bin, name))
+                code, out, err = run_main(["submit", "--nodelist", "n[1-4]", "--wait", "--out",
+                                           self.out])
+                self.assertEqual(code, expected_code)
+                self.assertIn(message, err)
+                self.assertIn(last, out.split("\n")[-2])
+                with open(os.path.join(self.bin, "scontrol.args")) as f:
+                    self.assertEqual(f.read(), "show job -o 4242\n" * 2)
+        with open(os.path.join(self.bin, "sbatch.args")) as f:
+            self.assertIn("--nodelist=n[1-4]\n", f.read())
+
+        cases = [
+            ({"SBATCH_ANSWER": "", "SBATCH_EXIT": "1"}, [], "sbatch failed (exit code 1)"),
+            ({"SBATCH_ANSWER": "4242", "SBATCH_EXIT": "1"}, [], "sbatch failed (exit code 1)"),
+            ({"PATH": os.path.join(self.bin, "empty")}, [], "sbatch not found"),
+            ({}, ["--", "-d", "1", "--json=x.json"], "leave --json out of the zelvo options"),
+            ({}, ["--nodes", "0"], "not a positive whole number: '0'"),
+            ({}, ["--nodes", "2", "--nodelist", "a"], "not allowed with argument"),
+        ]
+        for env, extra, message in cases:
+            with self.subTest(message=message), mock.patch.dict(os.environ, env):
+                code, out, err = run_main(["submit", "--out", self.out, *extra])
+                self.assertEqual((code, out), (2, ""))
+                self.assertIn(message, err)
+
+if __name__ == "__main__":
+    unittest.main()
