@@ -36,7 +36,13 @@ function(zelvo_qemu_cases name cpu brand family_model features)
   zelvo_e2e_test(qemu_${name}_timer_dump ARGS --timer-debug EXIT 0
                  STDOUT_REGEX "^Fast timer: [A-Za-z]+\n.*\n\n${brand_re}\nIntel detected\ndetected family: ${family_model}\n\nFast timer is hwbot compliant\n$")
   foreach(isa IN LISTS Q_SUPPORTED)
-    zelvo_e2e_test(qemu_${name}_${isa} ARGS --isa ${isa} -d 1 -s 64 -n 1 EXIT 0
+    # The result file of a valid run on this processor is checked with sse2; an
+    # emulated AVX run takes 7 to 18 s, and its twin would check nothing more.
+    set(json_twin "")
+    if(NOT isa STREQUAL "sse2")
+      set(json_twin NO_JSON)
+    endif()
+    zelvo_e2e_test(qemu_${name}_${isa} ${json_twin} ARGS --isa ${isa} -d 1 -s 64 -n 1 EXIT 0
                    STDOUT_REGEX "${head}.*\n  valid result \n===============\nzelvo v[0-9.]+ standing_wave ${isa}\n${brand_re}\nfinal score: [0-9.]+ MGups\npress enter to exit\n$")
   endforeach()
   foreach(isa IN LISTS Q_REFUSED)
@@ -87,7 +93,7 @@ zelvo_qemu_cases(haswell Haswell-noTSX,-pcid,-x2apic,-tsc-deadline,-invpcid
 block()
   set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELVO_QEMU} -cpu Haswell-noTSX,-pcid,-x2apic,-tsc-deadline,-invpcid)
   # The one solver with code built for AVX2 beyond the kernels.
-  zelvo_e2e_test(qemu_haswell_avx2_soft_gaussian ARGS --isa avx2 --workload soft_gaussian -d 1 -s 64 -n 1 EXIT 0
+  zelvo_e2e_test(qemu_haswell_avx2_soft_gaussian NO_JSON ARGS --isa avx2 --workload soft_gaussian -d 1 -s 64 -n 1 EXIT 0
                  STDOUT_REGEX "\n  valid result \n===============\nzelvo v[0-9.]+ soft_gaussian avx2\n")
 endblock()
 
