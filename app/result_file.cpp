@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench/report.h"
 #include "platform/timer.h"
 
 namespace app {
@@ -30,11 +31,6 @@ Json split_words(std::string_view text) {
     text.remove_prefix(space + 1);
   }
   return words;
-}
-
-// The frequency the run header prints: the underlying one where known.
-std::int64_t shown_frequency(const platform::TimerInfo& timer) {
-  return timer.underlying_frequency != 0 ? timer.underlying_frequency : timer.report_frequency;
 }
 
 Json zelvo_part(const BuildInfo& build) {
@@ -105,10 +101,10 @@ Json timers_part(const bench::RunResult& result, bool bypass_requested) {
   Json coarse = nullptr;
   Json source = nullptr;
   if (result.fast_timer) {
-    fast = shown_frequency(*result.fast_timer);
+    fast = platform::shown_frequency(*result.fast_timer);
     source = std::string(platform::timer_source_name(result.fast_timer->source));
   }
-  if (result.coarse_timer) coarse = shown_frequency(*result.coarse_timer);
+  if (result.coarse_timer) coarse = platform::shown_frequency(*result.coarse_timer);
   Json bypassed = nullptr;
   if (result.timer_compliant) bypassed = !*result.timer_compliant && bypass_requested;
   return {{"fast_frequency_hz", fast},
@@ -124,7 +120,7 @@ Json threads_part(const ResultRecord& r) {
     const ThreadPlace place = t.thread < r.places.size() ? r.places[t.thread] : ThreadPlace{};
     const double seconds = static_cast<double>(t.fast_us) / 1e6;
     // The table's rate; a timer that measured nothing gives no rate.
-    const Json mgups = t.fast_us > 0 ? Json(static_cast<double>(t.updates) / 1e6 / seconds) : Json(nullptr);
+    const Json mgups = t.fast_us > 0 ? Json(bench::thread_mgups(t)) : Json(nullptr);
     threads.push_back({{"index", t.thread},
                        {"processor", value_or_null(place.processor)},
                        {"group", value_or_null(place.group)},

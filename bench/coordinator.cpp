@@ -104,10 +104,10 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
   result.fast_timer = fast;
   result.coarse_timer = coarse;
   console.out(fmt::format("Fast Timer Frequency: {} ({})\n",
-                          freq(fast.underlying_frequency != 0 ? fast.underlying_frequency : fast.report_frequency),
+                          freq(platform::shown_frequency(fast)),
                           source));
   console.out("Coarse Timer Frequency: " +
-              freq(coarse.underlying_frequency != 0 ? coarse.underlying_frequency : coarse.report_frequency) +
+              freq(platform::shown_frequency(coarse)) +
               "\n");
 
   result.timer_compliant = hooks.is_hwbot_compliant(fast);

@@ -13,12 +13,12 @@ namespace {
 constexpr std::array<std::string_view, 5> kHeaders = {"thread", "grid updates", "time", "MGups",
                                                       "iterations"};
 
+}  // namespace
+
 double thread_mgups(const ThreadResult& r) {
   const double seconds = static_cast<double>(r.fast_us) / 1000000.0;
   return (static_cast<double>(r.updates) / 1000000.0) / seconds;
 }
-
-}  // namespace
 
 void print_invalid_box(Console& console) {
   console.err("==================\n  invalid result \n==================\n");

@@ -28,20 +28,24 @@ FileError write_temporary(const std::string& path, std::string_view content, std
   return error;
 }
 
+// What `path` names, after the refusals the check and the write share: an
+// empty name (it would become a temporary file in the current folder) and a
+// folder.
+FileError target_kind(const std::string& path, PathKind& kind) {
+  if (path.empty()) return {FileErrorKind::kNoSuchFolder, {}};
+  kind = os::path_kind(path);
+  if (kind == PathKind::kFolder) return {FileErrorKind::kIsFolder, {}};
+  return {};
+}
+
 }  // namespace
 
 OptError check_file_writable(const std::string& path) {
-  // An empty name would otherwise become a temporary file in the current folder.
-  if (path.empty()) return failure({FileErrorKind::kNoSuchFolder, {}});
-  switch (os::path_kind(path)) {
-    case PathKind::kFolder:
-      return failure({FileErrorKind::kIsFolder, {}});
-    case PathKind::kOther:
-      if (const FileError e = os::check_write_access(path); e.failed()) return failure(e);
-      return {};
-    case PathKind::kMissing:
-    case PathKind::kRegular:
-      break;
+  PathKind kind = PathKind::kMissing;
+  if (const FileError e = target_kind(path, kind); e.failed()) return failure(e);
+  if (kind == PathKind::kOther) {
+    if (const FileError e = os::check_write_access(path); e.failed()) return failure(e);
+    return {};
   }
   // The write goes through a temporary file in the same folder, so that is
   // what must be possible.
@@ -52,17 +56,12 @@ OptError check_file_writable(const std::string& path) {
 }
 
 OptError write_file_atomically(const std::string& path, std::string_view content) {
-  if (path.empty()) return failure({FileErrorKind::kNoSuchFolder, {}});
-  switch (os::path_kind(path)) {
-    case PathKind::kFolder:
-      return failure({FileErrorKind::kIsFolder, {}});
-    case PathKind::kOther:
-      // A device or pipe cannot be renamed over; it gets the bytes themselves.
-      if (const FileError e = os::write_existing_file(path, content); e.failed()) return failure(e);
-      return {};
-    case PathKind::kMissing:
-    case PathKind::kRegular:
-      break;
+  PathKind kind = PathKind::kMissing;
+  if (const FileError e = target_kind(path, kind); e.failed()) return failure(e);
+  if (kind == PathKind::kOther) {
+    // A device or pipe cannot be renamed over; it gets the bytes themselves.
+    if (const FileError e = os::write_existing_file(path, content); e.failed()) return failure(e);
+    return {};
   }
   std::string temporary;
   if (const FileError e = write_temporary(path, content, temporary); e.failed()) return failure(e);

@@ -25,6 +25,12 @@ struct TimerInfo {
   TimerSource source = TimerSource::kUnknown;
 };
 
+/// The frequency a run shows for `timer`: the underlying one where known, else
+/// that of its readings.
+constexpr std::int64_t shown_frequency(const TimerInfo& timer) {
+  return timer.underlying_frequency != 0 ? timer.underlying_frequency : timer.report_frequency;
+}
+
 /// Time-stamp-counter facts from CPUID.
 struct TscInfo {
   bool invariant = false;              ///< leaf 0x80000007 EDX bit 8

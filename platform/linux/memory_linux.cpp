@@ -2,13 +2,12 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <new>
 #include <string>
 #include <unordered_map>
 
+#include "platform/linux/text_file.h"
 #include "platform/meminfo.h"
 #include "platform/memory.h"
 #include "platform/memory_os.h"
@@ -16,11 +15,7 @@
 namespace platform::os {
 namespace {
 
-std::string read_meminfo() {
-  std::ifstream in("/proc/meminfo");
-  if (!in) return {};
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string read_meminfo() { return read_text_file("/proc/meminfo").value_or(""); }
 
 // munmap needs the length that mmap got, and the ledger the size it granted;
 // the portable interface passes only the block.

@@ -3,21 +3,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "platform/linux/text_file.h"
 #include "platform/meminfo.h"
 #include "platform/system_facts.h"
 
 namespace platform::os {
 namespace {
 
-std::string read_text(const char* path) {
-  std::ifstream in(path);
-  if (!in) return {};
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string read_text(const char* path) { return read_text_file(path).value_or(""); }
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -13,22 +11,16 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/linux/text_file.h"
+
 namespace platform::os {
 namespace {
 
 namespace fs = std::filesystem;
 using CpuList = std::vector<std::uint32_t>;
 
-std::optional<std::string> read_text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return text;
-}
-
 std::optional<CpuList> read_cpu_list(const fs::path& path) {
-  const std::optional<std::string> text = read_text(path);
+  const std::optional<std::string> text = read_text_file(path);
   if (!text) return std::nullopt;
   return parse_cpu_list(*text);
 }
@@ -156,7 +148,7 @@ std::vector<ProcessorRelation> read_sysfs_relations(const fs::path& root) {
   // Packages, where the kernel numbers them.
   std::map<std::uint32_t, CpuList> packages;
   for (const std::uint32_t cpu : online) {
-    const std::optional<std::string> id = read_text(cpu_dir(cpu) / "topology/physical_package_id");
+    const std::optional<std::string> id = read_text_file(cpu_dir(cpu) / "topology/physical_package_id");
     if (!id) continue;
     if (const auto number = parse_number(trim(*id))) packages[*number].push_back(cpu);
   }
@@ -184,7 +176,7 @@ std::vector<ProcessorRelation> read_sysfs_relations(const fs::path& root) {
   std::set<CpuList> seen;
   for (const std::uint32_t cpu : online) {
     for (const auto& [index, path] : numbered_entries(cpu_dir(cpu) / "cache", "index")) {
-      const std::optional<std::string> level = read_text(path / "level");
+      const std::optional<std::string> level = read_text_file(path / "level");
       if (!level || parse_number(trim(*level)) != 3u) continue;
       CpuList sharing = intersect(read_cpu_list(path / "shared_cpu_list").value_or(CpuList{}), online);
       if (sharing.empty()) sharing = {cpu};
@@ -192,7 +184,7 @@ std::vector<ProcessorRelation> read_sysfs_relations(const fs::path& root) {
       ProcessorRelation cache;
       cache.kind = RelationKind::kCache;
       cache.cache_level = 3;
-      cache.cache_type = cache_type_of(read_text(path / "type").value_or(""));
+      cache.cache_type = cache_type_of(read_text_file(path / "type").value_or(""));
       cache.masks = group_masks(sharing);
       records.push_back(std::move(cache));
     }
