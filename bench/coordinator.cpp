@@ -84,10 +84,10 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
     print_warning_box(console);
     console.err(m.message());
     if (params.strict_isa_check) {
+      constexpr std::string_view kAbort = "isa support check failed; aborting\n";
+      console.err(kAbort);
       // The check's own message is part of the reason once it ends the run.
-      result.failure = m.message();
-      console.err("isa support check failed; aborting\n");
-      result.failure += "isa support check failed; aborting\n";
+      result.failure = m.message() + std::string(kAbort);
       return result;
     }
   }

@@ -180,9 +180,9 @@ bool use_prefetch(const KernelArgs& args) {
 
 // H half-step on the cells 1..n-1 of every axis (n = edge - 2, the interior
 // cells per axis), restricted to the planes x_first <= x < x_end and the rows
-// y_first <= y < y_end (the whole step passes 1 and n for both). The counters outlive the loops: the step counts as done
-// only when all three reached their bound, which is false for n = 0 (the first
-// index already lies past the bound).
+// y_first <= y < y_end (the whole step passes 1 and n for both). The counters
+// outlive the loops: the step counts as done only when all three reached their
+// bound, which is false for n = 0 (the first index already lies past the bound).
 template <class Cells, bool kPrefetch>
 bool update_h_loops(const KernelArgs& args, std::uint64_t x_first, std::uint64_t x_end,
                     std::uint64_t y_first, std::uint64_t y_end) {
