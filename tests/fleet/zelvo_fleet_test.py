@@ -6,7 +6,9 @@ import contextlib
 import importlib.util
 import io
 import json
+import math
 import os
+import re
 import stat
 import subprocess
 import sys
@@ -62,13 +64,14 @@ class Folder:
 
 
 def run_main(argv):
-    out, err = io.StringIO(), io.StringIO()
+    # Streams as a UTF-8 terminal has them: text that cannot be encoded raises.
+    out, err = (io.TextIOWrapper(io.BytesIO(), encoding="utf-8") for _ in range(2))
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
         try:
             code = fleet.main(argv)
         except SystemExit as e:
             code = e.code
-    return code, out.getvalue(), err.getvalue()
+    return code, *(s.flush() or s.buffer.getvalue().decode() for s in (out, err))
 
 
 class ReportTest(unittest.TestCase):
@@ -150,6 +153,10 @@ class ReportTest(unittest.TestCase):
         code, out, _ = run_main(["report", "--tolerance", "5.01", d.path])
         self.assertEqual(code, 0)
         self.assertTrue(out.endswith("5 nodes in 1 group: 5 passed; none flagged\n"))
+        # The help's "%" is a percent sign, not the escape of one.
+        code, out, _ = run_main(["report", "--help"])
+        self.assertEqual(code, 0)
+        self.assertNotIn("%%", out)
         for bad in ("-1", "100", "nan", "inf", "five"):
             code, _, err = run_main(["report", "--tolerance", bad, d.path])
             self.assertEqual(code, 2, bad)
@@ -163,38 +170,6 @@ class ReportTest(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertIn("median -", out)
         self.assertRegex(out, r"a +AMD .* - +no +- +INVALID: not all threads")
-
-    def test_unusable_files(self):
-        cases = [
-            (b"", "empty file"),
-            (b'{"schema": "zelvo-result/1"', "corrupt or partial JSON"),
-            (b"\xff\xfe\x00garbage", "not UTF-8"),
-            (b"[1, 2]", "not a zelvo result file"),
-            (b'{"schema": "zelvo-result/2"}', 'schema "zelvo-result/2"'),
-            (b"[" * 100000 + b"]" * 100000, "corrupt"),
-        ]
-        # A result file with one field spoilt: (where, the value, the error).
-        broken = [(("result", "score_mgups"), None, "a valid result without a score"),
-                  (("run", "options", "threads"), "2", "run.options.threads is"),
-                  (("result", "score_mgups"), True, "result.score_mgups is"),
-                  (("run", "command_line"), [], "run.command_line is"),
-                  (("run", "options"), "x", "no run.options.threads")]
-        for keys, value, expected in broken:
-            doc = result("x")
-            *path, last = keys
-            leaf = doc
-            for k in path:
-                leaf = leaf[k]
-            leaf[last] = value
-            cases.append((json.dumps(doc).encode(), expected))
-        for content, expected in cases:
-            with self.subTest(expected=expected):
-                d = Folder(self)
-                d.write("n1.json", content)
-                results, failures = fleet.read_folder(d.path)
-                self.assertEqual(results, [])
-                self.assertEqual(len(failures), 1)
-                self.assertIn(expected, failures[0]["error"])
 
     def test_empty_and_missing_folders(self):
         d = Folder(self)
@@ -229,15 +204,195 @@ class ReportTest(unittest.TestCase):
             self.assertEqual((code, err), (1, ""))
             with open(png, "rb") as f:
                 self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
-            code, _, err = run_main(["report", "--plot", bad_target, d.path])
-            self.assertEqual(code, 2)
-            self.assertIn(f"cannot write the plot {bad_target}", err)
+            # A plot that cannot be written is its own line; the verdict keeps its code.
+            good = Folder(self)
+            good.write("n1.json", result("n1"))
+            for folder, verdict in ((d.path, 1), (good.path, 0)):
+                code, out, err = run_main(["report", "--plot", bad_target, folder])
+                self.assertEqual(code, verdict)
+                self.assertIn(" none flagged\n" if verdict == 0 else " flagged\n", out)
+                self.assertEqual(err, f"zelvo-fleet: cannot write the plot {bad_target}: "
+                                      "No such file or directory\n")
         # Without matplotlib: the package to install is named, nothing is read.
         with mock.patch.dict(sys.modules, {"matplotlib": None}):
             code, out, err = run_main(["report", "--plot", bad_target, d.path])
         self.assertEqual((code, out), (2, ""))
         self.assertEqual(err, "zelvo-fleet: --plot needs matplotlib: install the Debian package "
                               "python3-matplotlib\n")
+
+
+def strict_json(text):
+    def refuse(name):
+        raise ValueError(f"{name} is not JSON")
+    return json.loads(text, parse_constant=refuse)
+
+
+class HostileFolderTest(unittest.TestCase):
+    """Whoever can write into a results folder: no file or name of theirs may stop
+    the report, hide a node, reach outside the folder or drive the terminal."""
+
+    def test_each_unusable_entry_is_one_failed_node(self):
+        def spoil(*keys, value):
+            doc = result("x")
+            leaf = doc
+            for k in keys[:-1]:
+                leaf = leaf[k]
+            leaf[keys[-1]] = value
+            return json.dumps(doc)
+
+        def with_text(old, new):
+            return json.dumps(result("x")).replace(old, new)
+
+        score = '"score_mgups": 50.0'
+        good_list = "n1\nn2\nn3\n"
+        # (case, the entries added to a folder of three good nodes, the failed node as
+        # shown, its reason)
+        cases = [
+            ("empty", {"x.json": ""}, "x", "empty file"),
+            ("partial", {"x.json": '{"schema": "zelvo-result/1"'}, "x", "corrupt or partial JSON"),
+            ("not UTF-8", {"x.json": b"\xff\xfe\x00garbage"}, "x", "not UTF-8"),
+            ("not an object", {"x.json": "[1, 2]"}, "x", "not a zelvo result file"),
+            ("another schema", {"x.json": '{"schema": "zelvo-result/2"}'}, "x",
+             'schema "zelvo-result/2"'),
+            ("nested too deeply", {"x.json": "[" * 100000 + "]" * 100000}, "x", "corrupt"),
+            ("valid without a score", {"x.json": spoil("result", "score_mgups", value=None)}, "x",
+             "a valid result without a score"),
+            ("threads as text", {"x.json": spoil("run", "options", "threads", value="2")}, "x",
+             "run.options.threads is"),
+            ("score true", {"x.json": spoil("result", "score_mgups", value=True)}, "x",
+             "result.score_mgups is"),
+            ("no command line", {"x.json": spoil("run", "command_line", value=[])}, "x",
+             "run.command_line is"),
+            ("options not an object", {"x.json": spoil("run", "options", value="x")}, "x",
+             "no run.options.threads"),
+            ("score of 400 digits", {"x.json": with_text(score, '"score_mgups": ' + "9" * 400)},
+             "x", "not a zelvo result file (an integer of 400 digits)"),
+            ("5000 digits in a field the report skips",
+             {"x.json": with_text('"threads": []', '"threads": [' + "7" * 5000 + "]")}, "x",
+             "an integer of 5000 digits"),
+            ("beyond a double in a field the report skips",
+             {"x.json": with_text('"duration_s": 1', '"duration_s": 1e400')}, "x",
+             "a number out of range: 1e400"),
+            ("NaN in a field the report skips",
+             {"x.json": spoil("machine", "memory_installed_bytes", value=math.nan)}, "x",
+             "NaN is not a JSON number"),
+            ("score near the largest double", {"x.json": with_text(score, '"score_mgups": 1.7e308')},
+             "x", "out of range: result.score_mgups is 1.7e+308"),
+            ("negative score", {"x.json": with_text(score, '"score_mgups": -5')}, "x",
+             "out of range: result.score_mgups is -5.0"),
+            ("no threads", {"x.json": spoil("run", "options", "threads", value=0)}, "x",
+             "out of range: run.options.threads is 0"),
+            ("size not zelvo's", {"x.json": spoil("run", "options", "size", value=100)}, "x",
+             "out of range: run.options.size is 100"),
+            ("a digit int() refuses in the file name", {"a1\u00b2.json": "{"}, "a1\u00b2",
+             "corrupt or partial JSON"),
+            # b1³ has a log only: two failed nodes to sort.
+            ("the same name in nodes.txt",
+             {"nodes.txt": good_list + "a1\u00b2\n", "b1\u00b3.log": "x\n"}, "a1\u00b2",
+             "no result file"),
+            ("a file name that is not UTF-8", {b"n\xff.json": "{"}, "n\\xff",
+             "corrupt or partial JSON"),
+            ("too large to be a result", {"x.json": json.dumps(result("x")) + " " * (17 << 20)},
+             "x", "too large for a result file (178"),
+            ("a FIFO", {"x.json": None}, "x", "not a regular file"),
+            ("a log and no result file, no nodes.txt",
+             {"x.log": "allocating fields....\nfield allocation failed in thread 0\n"}, "x",
+             "no result file; its log ends with: field allocation failed in thread 0"),
+            ("a path up in nodes.txt", {"nodes.txt": good_list + "../outside\n"}, "../outside",
+             "line 4 of nodes.txt is not a node name (a path); nothing opened"),
+            ("an absolute path in nodes.txt", {"nodes.txt": good_list + "{outside}\n"},
+             "{outside}", "is not a node name (a path)"),
+            ("the folder itself in nodes.txt", {"nodes.txt": good_list + "..\n"}, "..",
+             "is not a node name (a folder)"),
+            ("a NUL in nodes.txt", {"nodes.txt": good_list + "n\0x\n"}, "n\\x00x",
+             "is not a node name (it holds a NUL)"),
+        ]
+        for case, entries, node, reason in cases:
+            with self.subTest(case=case):
+                parent = scratch_folder(self)
+                outside = os.path.join(parent, "outside")
+                with open(outside + ".log", "w") as f:
+                    f.write("a line from outside the folder\n")
+                folder = os.path.join(parent, "job")
+                os.mkdir(folder)
+                for n in ("n1", "n2", "n3"):
+                    with open(os.path.join(folder, f"{n}.json"), "w") as f:
+                        json.dump(result(n), f)
+                for name, content in entries.items():
+                    path = os.path.join(os.fsencode(folder), os.fsencode(name))
+                    if content is None:
+                        os.mkfifo(path)
+                        continue
+                    if isinstance(content, str):
+                        content = content.replace("{outside}", outside).encode()
+                    with open(path, "wb") as f:
+                        f.write(content)
+                node = node.replace("{outside}", outside)
+                code, out, err = run_main(["report", folder])
+                self.assertEqual((code, err), (1, ""))
+                for good in ("n1", "n2", "n3"):
+                    self.assertRegex(out, rf"\n  {good} +AMD EPYC .* 50\.00 +yes")
+                self.assertRegex(out, rf"\n  {re.escape(node)} +\S+ +.*{re.escape(reason)}")
+                self.assertNotIn("outside the folder", out)
+                failed = 2 if case == "the same name in nodes.txt" else 1
+                self.assertTrue(out.endswith(
+                    f"{3 + failed} nodes in 1 group: 3 passed, {failed} failed (no usable result "
+                    f"file); {failed} flagged\n"), out)
+                code, out, err = run_main(["report", "--json", folder])
+                self.assertEqual((code, err), (1, ""))
+                report = strict_json(out)
+                self.assertEqual(report["summary"]["passed"], 3)
+                self.assertIn(reason, report["failed"][0]["error"])
+
+
+    def test_text_from_the_folder_is_shown_escaped(self):
+        d = Folder(self)
+        # Sets the terminal's title, colours the report, turns the text around; the
+        # dollars would be matplotlib's math and fail the plot.
+        brand = "\x1b]0;pwned\x07\x1b[31mRED \u202eevil $\\x$"
+        d.write("n1.json", result("n1", brand=brand))
+        d.write("n2.json", result("n2", brand=brand, valid=False, score=None,
+                                  reason="bad\x1b[2J\nsecond line\n"))
+        d.write("n3\x1b[1m.json", "{")
+        d.write("n4.log", "boom\x1b]0;x\x07\n")
+        d.write("nodes.txt", "n1\nn2\nn5\u202e\n")
+        code, out, err = run_main(["report", d.path])
+        self.assertEqual((code, err), (1, ""))
+        self.assertTrue(all(c.isprintable() for c in out.replace("\n", "")), ascii(out))
+        shown_brand = "\\x1b]0;pwned\\x07\\x1b[31mRED \\u202eevil $\\x$"
+        for text in (f"group 1: {shown_brand}, zelvo", f"n1    {shown_brand}",
+                     "INVALID: bad\\x1b[2J / second line", "n3\\x1b[1m.json",
+                     "its log ends with: boom\\x1b]0;x\\x07", "\n  n5\\u202e "):
+            self.assertIn(text, out)
+        # JSON keeps the data as it was and escapes it itself.
+        code, out, _ = run_main(["report", "--json", d.path])
+        self.assertTrue(out.isascii())
+        self.assertEqual(strict_json(out)["groups"][0]["processor"], brand)
+        # The plot's labels, and an error naming a path.
+        from matplotlib.figure import Figure
+        figures, save = [], Figure.savefig
+        with mock.patch.object(Figure, "savefig", lambda fig, *a: figures.append(fig) or
+                               save(fig, *a)):
+            code, _, err = run_main(["report", "--plot", os.path.join(d.path, "f.png"), d.path])
+        self.assertEqual((code, err), (1, ""))
+        labels = [line for ax in figures[0].axes for text in
+                  [ax.get_title(), *(t.get_text() for t in ax.get_xticklabels())]
+                  for line in text.split("\n")]
+        self.assertIn(shown_brand, labels)
+        self.assertTrue(all(label.isprintable() for label in labels), labels)
+        code, _, err = run_main(["report", os.path.join(d.path, "gone\x1b[31m")])
+        self.assertEqual(code, 2)
+        self.assertIn("gone\\x1b[31m: No such file", err)
+
+    def test_json_is_strict_when_a_ratio_overflows(self):
+        d = Folder(self)
+        # A median of denormals: the third node's deviation is beyond any float.
+        for node, score in (("a", 5e-324), ("b", 5e-324), ("c", 1e12)):
+            d.write(f"{node}.json", result(node, score=score))
+        code, out, err = run_main(["report", "--json", d.path])
+        self.assertEqual((code, err), (0, ""))
+        nodes = strict_json(out)["groups"][0]["nodes"]
+        self.assertEqual([n["deviation_pct"] for n in nodes], [0.0, 0.0, None])
 
 
 def _write_program(folder, name, text):
