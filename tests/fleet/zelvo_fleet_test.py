@@ -227,123 +227,97 @@ def strict_json(text):
     return json.loads(text, parse_constant=refuse)
 
 
+def spoilt(*keys, value):
+    """A good result file with one value replaced."""
+    doc = result("x")
+    leaf = doc
+    for k in keys[:-1]:
+        leaf = leaf[k]
+    leaf[keys[-1]] = value
+    return json.dumps(doc)
+
+
+def edited(old, new):
+    return json.dumps(result("x")).replace(old, new)
+
+
 class HostileFolderTest(unittest.TestCase):
     """Whoever can write into a results folder: no file or name of theirs may stop
     the report, hide a node, reach outside the folder or drive the terminal."""
 
     def test_each_unusable_entry_is_one_failed_node(self):
-        def spoil(*keys, value):
-            doc = result("x")
-            leaf = doc
-            for k in keys[:-1]:
-                leaf = leaf[k]
-            leaf[keys[-1]] = value
-            return json.dumps(doc)
-
-        def with_text(old, new):
-            return json.dumps(result("x")).replace(old, new)
-
-        score = '"score_mgups": 50.0'
-        good_list = "n1\nn2\nn3\n"
-        # (case, the entries added to a folder of three good nodes, the failed node as
-        # shown, its reason)
+        score, good = '"score_mgups": 50.0', "n1\nn2\nn3\n"
+        # (entries added to a folder of three good nodes, the failed node as shown, its reason)
         cases = [
-            ("empty", {"x.json": ""}, "x", "empty file"),
-            ("partial", {"x.json": '{"schema": "zelvo-result/1"'}, "x", "corrupt or partial JSON"),
-            ("not UTF-8", {"x.json": b"\xff\xfe\x00garbage"}, "x", "not UTF-8"),
-            ("not an object", {"x.json": "[1, 2]"}, "x", "not a zelvo result file"),
-            ("another schema", {"x.json": '{"schema": "zelvo-result/2"}'}, "x",
-             'schema "zelvo-result/2"'),
-            ("nested too deeply", {"x.json": "[" * 100000 + "]" * 100000}, "x", "corrupt"),
-            ("valid without a score", {"x.json": spoil("result", "score_mgups", value=None)}, "x",
-             "a valid result without a score"),
-            ("threads as text", {"x.json": spoil("run", "options", "threads", value="2")}, "x",
-             "run.options.threads is"),
-            ("score true", {"x.json": spoil("result", "score_mgups", value=True)}, "x",
-             "result.score_mgups is"),
-            ("no command line", {"x.json": spoil("run", "command_line", value=[])}, "x",
-             "run.command_line is"),
-            ("options not an object", {"x.json": spoil("run", "options", value="x")}, "x",
-             "no run.options.threads"),
-            ("score of 400 digits", {"x.json": with_text(score, '"score_mgups": ' + "9" * 400)},
-             "x", "not a zelvo result file (an integer of 400 digits)"),
-            ("5000 digits in a field the report skips",
-             {"x.json": with_text('"threads": []', '"threads": [' + "7" * 5000 + "]")}, "x",
+            ({"x.json": ""}, "x", "empty file"),
+            ({"x.json": '{"schema": "zelvo-result/1"'}, "x", "corrupt or partial JSON"),
+            ({"x.json": b"\xff\xfe\x00garbage"}, "x", "not UTF-8"),
+            ({"x.json": "[1, 2]"}, "x", "not a zelvo result file"),
+            ({"x.json": '{"schema": "zelvo-result/2"}'}, "x", 'schema "zelvo-result/2"'),
+            ({"x.json": "[" * 100000 + "]" * 100000}, "x", "corrupt"),
+            ({"x.json": spoilt("result", "score_mgups", value=None)}, "x", "without a score"),
+            ({"x.json": spoilt("run", "options", "threads", value="2")}, "x", "threads is"),
+            ({"x.json": spoilt("result", "score_mgups", value=True)}, "x", "score_mgups is"),
+            ({"x.json": spoilt("run", "command_line", value=[])}, "x", "run.command_line is"),
+            ({"x.json": spoilt("run", "options", value="x")}, "x", "no run.options.threads"),
+            ({"x.json": edited(score, '"score_mgups": ' + "9" * 400)}, "x",
+             "not a zelvo result file (an integer of 400 digits)"),
+            # Numbers in a field the report does not read.
+            ({"x.json": edited('"threads": []', f'"threads": [{"7" * 5000}]')}, "x",
              "an integer of 5000 digits"),
-            ("beyond a double in a field the report skips",
-             {"x.json": with_text('"duration_s": 1', '"duration_s": 1e400')}, "x",
+            ({"x.json": edited('"duration_s": 1', '"duration_s": 1e400')}, "x",
              "a number out of range: 1e400"),
-            ("NaN in a field the report skips",
-             {"x.json": spoil("machine", "memory_installed_bytes", value=math.nan)}, "x",
-             "NaN is not a JSON number"),
-            ("score near the largest double", {"x.json": with_text(score, '"score_mgups": 1.7e308')},
-             "x", "out of range: result.score_mgups is 1.7e+308"),
-            ("negative score", {"x.json": with_text(score, '"score_mgups": -5')}, "x",
-             "out of range: result.score_mgups is -5.0"),
-            ("no threads", {"x.json": spoil("run", "options", "threads", value=0)}, "x",
-             "out of range: run.options.threads is 0"),
-            ("size not zelvo's", {"x.json": spoil("run", "options", "size", value=100)}, "x",
-             "out of range: run.options.size is 100"),
-            ("a digit int() refuses in the file name", {"a1\u00b2.json": "{"}, "a1\u00b2",
-             "corrupt or partial JSON"),
+            ({"x.json": spoilt("machine", "cores", value=math.nan)}, "x", "NaN is not a JSON"),
+            ({"x.json": edited(score, '"score_mgups": 1.7e308')}, "x",
+             "out of range: result.score_mgups is 1.7e+308"),
+            ({"x.json": edited(score, '"score_mgups": -5')}, "x", "score_mgups is -5.0"),
+            ({"x.json": spoilt("run", "options", "threads", value=0)}, "x", "threads is 0"),
+            ({"x.json": spoilt("run", "options", "size", value=100)}, "x", "size is 100"),
+            ({"a1\u00b2.json": "{"}, "a1\u00b2", "corrupt or partial JSON"),
             # b1³ has a log only: two failed nodes to sort.
-            ("the same name in nodes.txt",
-             {"nodes.txt": good_list + "a1\u00b2\n", "b1\u00b3.log": "x\n"}, "a1\u00b2",
-             "no result file"),
-            ("a file name that is not UTF-8", {b"n\xff.json": "{"}, "n\\xff",
-             "corrupt or partial JSON"),
-            ("too large to be a result", {"x.json": json.dumps(result("x")) + " " * (17 << 20)},
-             "x", "too large for a result file (178"),
-            ("a FIFO", {"x.json": None}, "x", "not a regular file"),
-            ("a log and no result file, no nodes.txt",
-             {"x.log": "allocating fields....\nfield allocation failed in thread 0\n"}, "x",
+            ({"nodes.txt": good + "a1\u00b2\n", "b1\u00b3.log": ""}, "a1\u00b2", "no result file"),
+            ({b"n\xff.json": "{"}, "n\\xff", "corrupt or partial JSON"),
+            ({"x.json": json.dumps(result("x")) + " " * (17 << 20)}, "x",
+             "too large: 178"),
+            ({"x.json": None}, "x", "not a regular file"),
+            ({"x.log": "allocating fields....\nfield allocation failed in thread 0\n"}, "x",
              "no result file; its log ends with: field allocation failed in thread 0"),
-            ("a path up in nodes.txt", {"nodes.txt": good_list + "../outside\n"}, "../outside",
+            ({"nodes.txt": good + "../outside\n"}, "../outside",
              "line 4 of nodes.txt is not a node name (a path); nothing opened"),
-            ("an absolute path in nodes.txt", {"nodes.txt": good_list + "{outside}\n"},
-             "{outside}", "is not a node name (a path)"),
-            ("the folder itself in nodes.txt", {"nodes.txt": good_list + "..\n"}, "..",
-             "is not a node name (a folder)"),
-            ("a NUL in nodes.txt", {"nodes.txt": good_list + "n\0x\n"}, "n\\x00x",
-             "is not a node name (it holds a NUL)"),
+            ({"nodes.txt": good + "{outside}\n"}, "{outside}", "not a node name (a path)"),
+            ({"nodes.txt": good + "..\n"}, "..", "not a node name (a folder)"),
+            ({"nodes.txt": good + "n\0x\n"}, "n\\x00x", "not a node name (it holds a NUL)"),
         ]
-        for case, entries, node, reason in cases:
-            with self.subTest(case=case):
+        for entries, node, reason in cases:
+            with self.subTest(reason=reason):
                 parent = scratch_folder(self)
                 outside = os.path.join(parent, "outside")
                 with open(outside + ".log", "w") as f:
                     f.write("a line from outside the folder\n")
                 folder = os.path.join(parent, "job")
                 os.mkdir(folder)
-                for n in ("n1", "n2", "n3"):
-                    with open(os.path.join(folder, f"{n}.json"), "w") as f:
-                        json.dump(result(n), f)
-                for name, content in entries.items():
+                for name, content in [(f"n{i}.json", json.dumps(result(f"n{i}")))
+                                      for i in (1, 2, 3)] + list(entries.items()):
                     path = os.path.join(os.fsencode(folder), os.fsencode(name))
                     if content is None:
                         os.mkfifo(path)
                         continue
-                    if isinstance(content, str):
-                        content = content.replace("{outside}", outside).encode()
                     with open(path, "wb") as f:
-                        f.write(content)
+                        f.write(content if isinstance(content, bytes)
+                                else content.replace("{outside}", outside).encode())
                 node = node.replace("{outside}", outside)
                 code, out, err = run_main(["report", folder])
                 self.assertEqual((code, err), (1, ""))
-                for good in ("n1", "n2", "n3"):
-                    self.assertRegex(out, rf"\n  {good} +AMD EPYC .* 50\.00 +yes")
+                self.assertRegex(out, r"n1 .* yes.*\n  n2 .* yes.*\n  n3 .* yes")
                 self.assertRegex(out, rf"\n  {re.escape(node)} +\S+ +.*{re.escape(reason)}")
                 self.assertNotIn("outside the folder", out)
-                failed = 2 if case == "the same name in nodes.txt" else 1
-                self.assertTrue(out.endswith(
-                    f"{3 + failed} nodes in 1 group: 3 passed, {failed} failed (no usable result "
-                    f"file); {failed} flagged\n"), out)
+                failed = len(entries)  # each entry makes one failed node
+                self.assertTrue(out.endswith(f"{3 + failed} nodes in 1 group: 3 passed, {failed} "
+                                             "failed (no usable result file); "
+                                             f"{failed} flagged\n"), out)
                 code, out, err = run_main(["report", "--json", folder])
                 self.assertEqual((code, err), (1, ""))
-                report = strict_json(out)
-                self.assertEqual(report["summary"]["passed"], 3)
-                self.assertIn(reason, report["failed"][0]["error"])
-
+                self.assertIn(reason, strict_json(out)["failed"][0]["error"])
 
     def test_text_from_the_folder_is_shown_escaped(self):
         d = Folder(self)
@@ -358,7 +332,7 @@ class HostileFolderTest(unittest.TestCase):
         d.write("nodes.txt", "n1\nn2\nn5\u202e\n")
         code, out, err = run_main(["report", d.path])
         self.assertEqual((code, err), (1, ""))
-        self.assertTrue(all(c.isprintable() for c in out.replace("\n", "")), ascii(out))
+        self.assertTrue(out.replace("\n", "").isprintable(), ascii(out))
         shown_brand = "\\x1b]0;pwned\\x07\\x1b[31mRED \\u202eevil $\\x$"
         for text in (f"group 1: {shown_brand}, zelvo", f"n1    {shown_brand}",
                      "INVALID: bad\\x1b[2J / second line", "n3\\x1b[1m.json",
@@ -368,15 +342,14 @@ class HostileFolderTest(unittest.TestCase):
         code, out, _ = run_main(["report", "--json", d.path])
         self.assertTrue(out.isascii())
         self.assertEqual(strict_json(out)["groups"][0]["processor"], brand)
-        # The plot's labels, and an error naming a path.
         from matplotlib.figure import Figure
         figures, save = [], Figure.savefig
         with mock.patch.object(Figure, "savefig", lambda fig, *a: figures.append(fig) or
                                save(fig, *a)):
             code, _, err = run_main(["report", "--plot", os.path.join(d.path, "f.png"), d.path])
         self.assertEqual((code, err), (1, ""))
-        labels = [line for ax in figures[0].axes for text in
-                  [ax.get_title(), *(t.get_text() for t in ax.get_xticklabels())]
+        labels = [line for ax in figures[0].axes
+                  for text in [ax.get_title(), *(t.get_text() for t in ax.get_xticklabels())]
                   for line in text.split("\n")]
         self.assertIn(shown_brand, labels)
         self.assertTrue(all(label.isprintable() for label in labels), labels)
@@ -393,7 +366,6 @@ class HostileFolderTest(unittest.TestCase):
         self.assertEqual((code, err), (0, ""))
         nodes = strict_json(out)["groups"][0]["nodes"]
         self.assertEqual([n["deviation_pct"] for n in nodes], [0.0, 0.0, None])
-
 
 def _write_program(folder, name, text):
     path = os.path.join(folder, name)
