@@ -318,6 +318,12 @@ class HostileFolderTest(unittest.TestCase):
                 code, out, err = run_main(["report", "--json", folder])
                 self.assertEqual((code, err), (1, ""))
                 self.assertIn(reason, strict_json(out)["failed"][0]["error"])
+        # A node list that is a link would print another file's lines.
+        d = Folder(self)
+        d.write("n1.json", result("n1"))
+        os.symlink(os.path.join(d.path, "n1.json"), os.path.join(d.path, "nodes.txt"))
+        self.assertEqual(run_main(["report", d.path]), (2, "", f"zelvo-fleet: cannot read "
+                                                         f"{d.path}/nodes.txt: a symbolic link\n"))
 
     def test_text_from_the_folder_is_shown_escaped(self):
         d = Folder(self)
