@@ -8,6 +8,7 @@ import contextlib
 import os
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import unittest
@@ -93,10 +94,21 @@ echo '{}' >"$2"
         return ""
 
 
+def _no_end(signum, frame):
+    raise AssertionError("submit --wait did not end")
+
+
 class WaitTest(SlurmStandIns):
     def submit(self, *extra):
-        return run_main(["submit", "--nodes", "2", "--out", self.out, "--zelvo", self.zelvo,
-                         *extra])
+        # A wait that never ends fails the case instead of hanging the test.
+        previous = signal.signal(signal.SIGALRM, _no_end)
+        signal.alarm(30)
+        try:
+            return run_main(["submit", "--nodes", "2", "--out", self.out, "--zelvo", self.zelvo,
+                             *extra])
+        finally:
+            signal.alarm(0)
+            signal.signal(signal.SIGALRM, previous)
 
     def test_wait_ends_with_the_job_and_counts_its_result_files(self):
         folder = os.path.join(self.out, JOB)
