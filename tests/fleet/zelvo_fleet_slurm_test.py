@@ -175,7 +175,8 @@ class WaitTest(SlurmStandIns):
         clears = ["Priority", "Resources", "ReqNodeNotAvail,_UnavailableNodes:",
                   "QOSGrpNodeLimit", "AssocMaxJobsLimit", "JobHeldUser", "PartitionDown"]
         for reason in never + clears:
-            with self.subTest(reason=reason):
+            # RUN_JOB=0: no job runs, so a wait that goes on ends without result files.
+            with self.subTest(reason=reason), mock.patch.dict(os.environ, {"RUN_JOB": "0"}):
                 self.answers(f"JobState=PENDING Reason={reason}", "JobState=COMPLETED")
                 code, _, err = self.submit("--wait")
                 if reason in never:
@@ -183,7 +184,8 @@ class WaitTest(SlurmStandIns):
                     self.assertEqual(err, f"zelvo-fleet: job {JOB} cannot start as submitted "
                                           f"({reason}): cancelled it\n")
                 else:
-                    self.assertEqual((code, self.cancelled()), (0, ""), err)
+                    self.assertEqual((code, self.cancelled()), (1, ""), err)
+                    self.assertIn("0 nodes left a result file", err)
         with mock.patch.dict(os.environ, {"SCANCEL_EXIT": "1"}):
             self.answers("JobState=PENDING Reason=PartitionConfig")
             code, _, err = self.submit("--wait")
