@@ -285,10 +285,10 @@ has running-report "^zelvo-fleet: job $sleeper is still running: 2 nodes have no
 lacks running-report 'failed'
 
 # A bounded wait leaves the job queued; a report on it says it is queued.
-run bounded 2 submit --nodes 2 --wait-timeout 2 --out "$results" --zelvo "$zelvo" -- -d 1
+run bounded 2 submit --nodes 2 --wait-timeout 3 --out "$results" --zelvo "$zelvo" -- -d 1
 bounded=$(job_of bounded)
 has bounded "^zelvo-fleet: job $bounded is pending \("
-has bounded "^zelvo-fleet: stopped waiting after 2 s: job $bounded is still queued \(.*\); to cancel it: scancel $bounded$"
+has bounded "^zelvo-fleet: stopped waiting after 3 s: job $bounded is still queued \(.*\); to cancel it: scancel $bounded$"
 [ "$(state_of "$bounded")" = PENDING ] || fail "bounded: the job is no longer queued"
 run pending-report 2 report "$results/$bounded"
 has pending-report "^zelvo-fleet: job $bounded is still queued \(.*\): no node has started"

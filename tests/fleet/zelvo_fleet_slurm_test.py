@@ -36,7 +36,9 @@ class SlurmStandIns(unittest.TestCase):
         _write_program(b, "sbatch", f"""#!/bin/sh
 printf '%s\\n' "$@" >"{b}/sbatch.args"
 cat >"{b}/job.sh"
-for a in "$@"; do case $a in --output=*) log=$(echo "${{a#--output=}}" | sed s/%j/{JOB}/) ;; esac; done
+for a in "$@"; do
+  case $a in --output=*) log=$(echo "${{a#--output=}}" | sed s/%j/{JOB}/) ;; esac
+done
 if [ "${{RUN_JOB:-1}}" = 1 ]; then
   SLURM_JOB_ID={JOB} SLURM_JOB_NODELIST='node[1-2]' sh "{b}/job.sh" >"$log" 2>&1
 fi
