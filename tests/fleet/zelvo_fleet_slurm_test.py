@@ -207,7 +207,7 @@ class WaitTest(SlurmStandIns):
         self.assertEqual((code, err), (130, f"zelvo-fleet: stopped waiting: job {JOB} is still "
                                             f"running; to cancel it: scancel {JOB}\n"))
         self.assertEqual(self.cancelled(), "")
-        for bad in ("0", "-5", "1.5", "soon"):
+        for bad in ("0", "-5", "1.5", "soon", "²"):
             code, _, err = self.submit("--wait-timeout", bad)
             self.assertEqual(code, 2, bad)
             self.assertIn("not a positive whole number", err)
