@@ -1,7 +1,10 @@
 #!/bin/sh
 # A real fleet run: a throw-away Slurm cluster of two nodes on this host (munged,
 # slurmctld and one slurmd per node, all from a scratch folder), a zelvo-fleet
-# submit of a one-second run on both nodes, and its report and plot checked.
+# submit of a one-second run on both nodes, and its report and plot checked;
+# then the jobs that go wrong: one that cannot start (too many nodes, a drained
+# node), nodes that run no zelvo, a job that fails to launch, a wait that is
+# bounded, interrupted or ended by scancel, and a report on a job still running.
 # Needs root (munge and slurmd run as root here) and the packages of
 # `scripts/deps.sh test`. Every daemon is stopped on the way out.
 # Usage: scripts/fleet_slurm_test.sh [zelvo program]   (default build/native/zelvo)
@@ -27,6 +30,7 @@ scratch=$(mktemp -d /tmp/zelvo-slurm.XXXXXX)
 chmod 755 "$scratch"
 pids=""
 child=""
+children=""
 show_logs() {
   for log in "$scratch"/*.log "$scratch"/results/slurm-*.out "$scratch"/results/*/*.log; do
     [ -f "$log" ] || continue
@@ -44,7 +48,7 @@ stop_daemons() {
   status=$?
   trap - EXIT INT TERM
   [ "$status" -eq 0 ] || show_logs
-  [ -z "$child" ] || kill -TERM "$child" 2>/dev/null || true
+  for pid in $child $children; do kill -TERM "$pid" 2>/dev/null || true; done
   # A job still running is cancelled while the controller can still do it.
   if [ -n "${SLURM_CONF:-}" ]; then
     jobs=$(timeout 5 squeue -h -o %i 2>/dev/null || true)
@@ -189,4 +193,132 @@ grep -q -x '2 nodes in 1 group: 2 passed; none flagged' "$scratch/report.out" ||
   fail "unexpected summary"
 [ "$(head -c 8 "$scratch/fleet.png" | od -A n -t x1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
   fail "--plot wrote no PNG"
+grep -q -x '2 of 2 nodes left a result file' "$scratch/submit.out" ||
+  fail "submit did not count the result files"
+
+# The jobs that go wrong. Each zelvo-fleet NAME ... writes NAME.out and NAME.err.
+# run NAME CODE ARGS...: zelvo-fleet ARGS, which must exit with CODE.
+run() {
+  name=$1
+  want=$2
+  shift 2
+  timeout 120 "$fleet" "$@" >"$scratch/$name.out" 2>"$scratch/$name.err" &
+  child=$!
+  rc=0
+  wait "$child" || rc=$?
+  child=""
+  [ "$rc" -eq "$want" ] || fail "$name: exit code $rc, not $want: $(cat "$scratch/$name.out" "$scratch/$name.err")"
+}
+# start NAME ARGS...: zelvo-fleet ARGS in the background, with Ctrl-C's signal
+# at its default (a shell's background job ignores it); its id in $started.
+start() {
+  name=$1
+  shift
+  env --default-signal=INT "$fleet" "$@" >"$scratch/$name.out" 2>"$scratch/$name.err" &
+  started=$!
+  children="$children $started"
+}
+# finish NAME PID CODE: waits (at most 60 s) for the zelvo-fleet started as NAME.
+finish() {
+  i=0
+  while kill -0 "$2" 2>/dev/null; do
+    [ "$i" -lt 300 ] || fail "$1: still running after 60 s"
+    sleep 0.2
+    i=$((i + 1))
+  done
+  rc=0
+  wait "$2" || rc=$?
+  [ "$rc" -eq "$3" ] || fail "$1: exit code $rc, not $3: $(cat "$scratch/$1.out" "$scratch/$1.err")"
+}
+# has NAME REGEX / lacks NAME REGEX: a line of NAME's output matches REGEX, or none does.
+has() {
+  grep -q -E "$2" "$scratch/$1.out" "$scratch/$1.err" ||
+    fail "$1: no line like '$2' in: $(cat "$scratch/$1.out" "$scratch/$1.err")"
+}
+lacks() {
+  ! grep -q -E "$2" "$scratch/$1.out" "$scratch/$1.err" ||
+    fail "$1: a line like '$2' in: $(cat "$scratch/$1.out" "$scratch/$1.err")"
+}
+# shows NAME PID REGEX: waits (at most 30 s) until the running NAME has printed REGEX.
+shows() {
+  wait_for 30 "$2" "$1" grep -q -E "$3" "$scratch/$1.out" "$scratch/$1.err"
+}
+job_of() {
+  sed -n 's/^job \([0-9][0-9]*\)$/\1/p' "$scratch/$1.out"
+}
+state_of() {
+  scontrol show job -o "$1" | sed -n 's/.* JobState=\([^ ]*\).*/\1/p'
+}
+nodes_idle() {
+  wait_for 30 "$last_slurmd" "the nodes" sh -c \
+    '[ "$(sinfo -h -N -o "%N %t" | grep -c " idle$")" -eq 2 ]'
+}
+results=$scratch/results
+
+# Nodes that run no zelvo: the job completes, yet no node left a result file.
+run no-zelvo 1 submit --nodes 2 --wait --out "$results" --zelvo /nonexistent/zelvo -- -d 1
+has no-zelvo '^zelvo-fleet: 0 of 2 nodes left a result file; none from node1, node2$'
+
+# More nodes than the partition has: queued (EnforcePartLimits=NO), never started.
+run too-many 2 submit --nodes 5 --wait --out "$results" --zelvo "$zelvo" -- -d 1 -s 64
+has too-many '^zelvo-fleet: job [0-9]+ cannot start as submitted \((PartitionConfig|PartitionNodeLimit)\): cancelled it$'
+[ "$(state_of "$(job_of too-many)")" = CANCELLED ] || fail "too-many: the job was not cancelled"
+
+# A drained node in the node list.
+scontrol update nodename=node2 state=drain reason=zelvo-fleet-test
+run drained 2 submit --nodelist node1,node2 --wait --out "$results" --zelvo "$zelvo" -- -d 1
+has drained 'cannot start as submitted \(ReqNodeNotAvail.*node2\): cancelled it$'
+scontrol update nodename=node2 state=resume
+nodes_idle
+
+# A job that is still running holds both nodes (its "zelvo" sleeps): a report on
+# it says so, and the jobs behind it pend.
+printf '#!/bin/sh\nexec sleep 60\n' >"$scratch/sleeper"
+chmod +x "$scratch/sleeper"
+run sleeper 0 submit --nodes 2 --out "$results" --zelvo "$scratch/sleeper"
+sleeper=$(job_of sleeper)
+wait_for 30 "$last_slurmd" "the running job" sh -c \
+  '[ "$(scontrol show job -o "$1" | grep -c " JobState=RUNNING ")" -eq 1 ] && [ -s "$2" ]' \
+  running "$sleeper" "$results/$sleeper/nodes.txt"
+run running-report 2 report "$results/$sleeper"
+has running-report "^zelvo-fleet: job $sleeper is still running: 2 nodes have not finished \(node1, node2\); report again when it has ended$"
+lacks running-report 'failed'
+
+# A bounded wait leaves the job queued; a report on it says it is queued.
+run bounded 2 submit --nodes 2 --wait-timeout 3 --out "$results" --zelvo "$zelvo" -- -d 1
+bounded=$(job_of bounded)
+has bounded "^zelvo-fleet: job $bounded is pending \("
+has bounded "^zelvo-fleet: stopped waiting after 3 s: job $bounded is still queued \(.*\); to cancel it: scancel $bounded$"
+[ "$(state_of "$bounded")" = PENDING ] || fail "bounded: the job is no longer queued"
+run pending-report 2 report "$results/$bounded"
+has pending-report "^zelvo-fleet: job $bounded is still queued \(.*\): no node has started"
+scancel "$bounded"
+
+# Interrupted, cancelled while pending, and failed to launch (its output folder
+# is gone when it starts): all wait behind the sleeper at once.
+start interrupted submit --nodes 2 --wait --out "$results" --zelvo "$zelvo" -- -d 1
+interrupted=$started
+start cancelled submit --nodes 2 --wait --out "$results" --zelvo "$zelvo" -- -d 1
+cancelled=$started
+start no-launch submit --nodes 2 --wait --out "$scratch/gone" --zelvo "$zelvo" -- -d 1
+no_launch=$started
+shows interrupted "$interrupted" 'is pending \('
+shows cancelled "$cancelled" 'is pending \('
+shows no-launch "$no_launch" 'is pending \('
+kill -INT "$interrupted"
+finish interrupted "$interrupted" 130
+has interrupted "^zelvo-fleet: stopped waiting: job $(job_of interrupted) is still queued \(.*\); to cancel it: scancel $(job_of interrupted)$"
+[ "$(state_of "$(job_of interrupted)")" = PENDING ] || fail "interrupted: the job is no longer queued"
+scancel "$(job_of interrupted)" "$(job_of cancelled)"
+finish cancelled "$cancelled" 1
+has cancelled "^zelvo-fleet: job $(job_of cancelled) ended CANCELLED(, reason .*)?; it left no log$"
+rm -rf "$scratch/gone"
+scancel "$sleeper"
+finish no-launch "$no_launch" 1
+has no-launch "^zelvo-fleet: job $(job_of no-launch) ended FAILED, reason JobLaunchFailure; it left no log$"
+for name in no-zelvo too-many drained running-report bounded pending-report interrupted \
+  cancelled no-launch; do
+  echo "--- zelvo-fleet $name:"
+  cat "$scratch/$name.out" "$scratch/$name.err"
+done
 echo "fleet_slurm_test: passed"
