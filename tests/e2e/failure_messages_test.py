@@ -23,9 +23,9 @@ WRITERS = ("err", "fail", "report_failure", "invalid", "write_error_line")
 BUILDERS = ("field_allocation_failure", "result_file_error", "output_failure_line")
 SOURCE_DIRS = ("app", "bench", "solver", "platform")
 
-# Lines the writers print that are no failure of their own, in the table's
-# notation. A new line that ends a run or fails a thread goes into the table
-# instead; a new warning, or a line that only explains the one before it, here.
+# Lines the writers print that are not failures of their own, in the table's
+# notation. A new line that ends a run or fails a thread goes into the table; a
+# new warning, or a line that only explains the one before it, goes here.
 WARNINGS = [  # the run goes on
     "warning",  # the title of the warning box
     "Fast timer is not compliant with HWBOT rules (fast timer source: <source>)",
@@ -47,7 +47,7 @@ DETAILS = [  # after a failure of the table: its reason, its values, what to do
     "ratio = <v>",
     "fast timer = <N>ms    coarse timer = <N>ms",
 ]
-REFUSED_EARLIER = [  # inputs that the option check refuses before any run
+REFUSED_EARLIER = [  # about inputs that the option check refuses before any run
     "unknown isa '<isa>'",
 ]
 
