@@ -30,7 +30,7 @@ inner() {
 }
 
 printf "%-5s %-9s %7s %7s  %s\n" "isa" "half-step" "kernel" "plain" "same instructions"
-for isa in sse2 avx avx2; do
+for isa in sse2 avx; do
   kernels=$build/solver/CMakeFiles/zelvo_solver.dir/kernels_$isa.cpp.o
   plain=$build/perf/CMakeFiles/zelvo_perf.dir/plain_$isa.cpp.o
   [ -f "$kernels" ] && [ -f "$plain" ] || { echo "$isa: objects not built"; continue; }

@@ -21,7 +21,6 @@ struct VersusPair {
 };
 inline constexpr VersusPair kVersus[] = {{"sse2", &solver::sse2::kKernels, &plain_sse2::kPlain},
                                          {"avx", &solver::avx::kKernels, &plain_avx::kPlain},
-                                         {"avx2", &solver::avx2::kKernels, &plain_avx2::kPlain},
                                          {"fma", &solver::fma::kKernels, &plain_fma::kPlain}};
 
 /// The median of `values`; 0 when there are none.

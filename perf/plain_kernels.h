@@ -24,9 +24,6 @@ extern const PlainKernels kPlain;
 namespace plain_avx {
 extern const PlainKernels kPlain;
 }
-namespace plain_avx2 {
-extern const PlainKernels kPlain;
-}
 namespace plain_fma {
 extern const PlainKernels kPlain;
 }

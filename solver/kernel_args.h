@@ -66,8 +66,9 @@ namespace avx {
 extern const KernelTable kKernels;
 extern const EnergyTable kEnergy;
 }  // namespace avx
+// The avx2 solvers step with the avx kernels; only their energy pass is built
+// for the avx2 target.
 namespace avx2 {
-extern const KernelTable kKernels;
 extern const EnergyTable kEnergy;
 }  // namespace avx2
 namespace fma {

@@ -39,39 +39,54 @@ case "$1" in
       pids="$pids $!"
       i=$((i + 1))
     done
-    rc=0
+    codes=""
     for pid in $pids; do
-      wait "$pid" && continue
-      code=$?
-      [ "$code" -le "$rc" ] || rc=$code
+      wait "$pid"
+      codes="$codes $?"
     done
-    listed=0
-    for out in "$dir"/output.*.txt; do
-      # Split the output at the case markers; Wine writes "\r\n".
-      awk -v dir="$dir/cases" '
+    # Each shard on its own: exit code 1 with exactly its failed cases listed is
+    # explained by them (they report themselves). Anything else (a crash, a
+    # sanitizer report, a leak found at exit, a failure outside every case) is
+    # the run's own failure, told shard by shard, so that one shard's failed
+    # cases cannot hide another's failure at exit.
+    rc=0 i=0
+    for code in $codes; do
+      out=$dir/output.$i.txt
+      # Split the output at the case markers; Wine writes "\r\n". Prints the
+      # counts of failed and unfinished cases.
+      counts=$(awk -v dir="$dir/cases" '
         { sub(/\r$/, "") }
         /^\[ RUN      \] / { name = substr($0, 14); gsub("/", "~", name); body = ""; open = 1 }
         open { body = body $0 "\n" }
         open && /^\[ +(OK|FAILED|SKIPPED) +\] / {
           verdict = $0 ~ /^\[ +OK +\]/ ? "ok" : ($0 ~ /SKIPPED/ ? "skipped" : "failed")
+          if (verdict == "failed") failed++
           printf "%s", body > (dir "/" name "." verdict)
           close(dir "/" name "." verdict)
           open = 0
         }
-        END { if (open) { printf "%s", body > (dir "/" name ".unfinished") } }
-      ' "$out"
+        END {
+          if (open) { printf "%s", body > (dir "/" name ".unfinished") }
+          print failed + 0, open + 0
+        }
+      ' "$out")
+      failed=${counts% *} unfinished=${counts#* }
       tr -d '\r' <"$out" | tee -a "$dir/output.txt"
-      n=$(tr -d '\r' <"$out" | sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p')
-      listed=$((listed + ${n:-0}))
+      listed=$(tr -d '\r' <"$out" | sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p')
+      listed=${listed:-0}
+      explained=no
+      if [ "$unfinished" -eq 0 ]; then
+        [ "$code" -eq 0 ] && [ "$failed" -eq 0 ] && explained=yes
+        [ "$code" -eq 1 ] && [ "$failed" -gt 0 ] && [ "$listed" -eq "$failed" ] && explained=yes
+      fi
+      if [ "$explained" = no ]; then
+        echo "gtest_batch.sh: shard $i of $shards failed outside its cases (exit code $code, $failed failed" \
+          "case(s); a crash, a report at exit or a case left unfinished): see $out" | tee -a "$dir/output.txt"
+        [ "$code" -gt "$rc" ] && rc=$code
+        [ "$rc" -ne 0 ] || rc=1
+      fi
+      i=$((i + 1))
     done
-    # Exit code 1 for exactly the failed cases: they report themselves. Anything
-    # else (a crash, a sanitizer report, a leak found at exit, a failure outside
-    # every case) is the run's own failure.
-    failed=$(ls "$dir/cases" | grep -c '\.failed$')
-    if [ "$rc" -eq 1 ] && [ "$failed" -gt 0 ] && [ "$listed" -eq "$failed" ] &&
-        ! ls "$dir/cases" | grep -q '\.unfinished$'; then
-      exit 0
-    fi
     exit "$rc"
     ;;
   --gtest_filter=*)
