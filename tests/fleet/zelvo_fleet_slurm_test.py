@@ -5,6 +5,7 @@ that has not ended; and which zelvo a submit runs by default. Stand-ins for
 sbatch, srun, scontrol and scancel play the cluster."""
 
 import contextlib
+import json
 import os
 import shlex
 import shutil
@@ -16,8 +17,8 @@ from unittest import mock
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from zelvo_fleet_test import (SCRIPT, Folder, _write_program, fleet, result,  # noqa: E402
-                              run_main, scratch_folder)
+from zelvo_fleet_test import (PACKAGE, SCRIPT, Folder, _write_program, result,  # noqa: E402
+                              run_main, scratch_folder, slurm)
 
 JOB = "4242"
 
@@ -73,7 +74,7 @@ exit "${{SCANCEL_EXIT:-0}}"
 case " $NO_RESULT " in *" $SLURMD_NODENAME "*) echo "field allocation failed"; exit 1 ;; esac
 echo '{}' >"$2"
 """)
-        poll = mock.patch.object(fleet, "WAIT_FIRST_POLL_S", 0.01)
+        poll = mock.patch.object(slurm, "WAIT_FIRST_POLL_S", 0.01)
         poll.start()
         self.addCleanup(poll.stop)
         env = mock.patch.dict(os.environ, {"PATH": b + os.pathsep + os.environ["PATH"]})
@@ -222,7 +223,7 @@ class RunningReportTest(SlurmStandIns):
             f.write("node1\nnode2\nnode3\n")
         for node in ("node1", "node3"):
             with open(os.path.join(job, f"{node}.json"), "w") as f:
-                f.write(fleet.json.dumps(result(node)))
+                f.write(json.dumps(result(node)))
         return d.path, job
 
     def test_a_job_that_has_not_ended_is_not_failed(self):
@@ -258,7 +259,7 @@ class RunningReportTest(SlurmStandIns):
 
         self.answers(running)
         code, out, _ = run_main(["report", "--json", job])
-        report = fleet.json.loads(out)
+        report = json.loads(out)
         self.assertEqual((code, report["pass"], report["summary"]["failed"]), (2, False, 0))
         self.assertEqual(report["running"], {"job": JOB, "state": "RUNNING",
                                              "unfinished": ["node2"]})
@@ -281,13 +282,18 @@ echo {JOB}
 """)
         base = scratch_folder(self)
 
-        def place(*parts, program=False):
+        def place(*parts, program=False, package=None):
+            # The script with its package beside it (a source tree, the tarball)
+            # or in the folder `package` (the Debian package's share/zelvo).
             path = os.path.join(base, *parts)
             os.makedirs(os.path.dirname(path), exist_ok=True)
             if program:
                 _write_program(os.path.dirname(path), os.path.basename(path), "#!/bin/sh\n")
             else:
                 shutil.copy(SCRIPT, path)
+                shutil.copytree(PACKAGE,
+                                os.path.join(base, *(package or parts[:-1]), "zelvo_fleet"),
+                                ignore=shutil.ignore_patterns("__pycache__"))
             return path
 
         tree_script = place("tree", "fleet", "zelvo-fleet")
@@ -297,7 +303,7 @@ echo {JOB}
         place("bare", "CMakePresets.json")
         linked = os.path.join(base, "linked")
         os.symlink(tree_script, linked)
-        installed = place("usr", "bin", "zelvo-fleet")
+        installed = place("usr", "bin", "zelvo-fleet", package=("usr", "share", "zelvo"))
         beside = place("usr", "bin", "zelvo", program=True)
         alone = place("alone", "zelvo-fleet")
         # (the command, the zelvo its job runs or the error)

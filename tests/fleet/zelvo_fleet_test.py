@@ -3,7 +3,6 @@
 against stand-ins for sbatch, srun and scontrol."""
 
 import contextlib
-import importlib.util
 import io
 import json
 import math
@@ -14,15 +13,16 @@ import subprocess
 import sys
 import tempfile
 import unittest
-from importlib.machinery import SourceFileLoader
 from unittest import mock
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SCRIPT = os.path.join(HERE, "..", "..", "fleet", "zelvo-fleet")
-_loader = SourceFileLoader("zelvo_fleet", SCRIPT)
-_spec = importlib.util.spec_from_loader("zelvo_fleet", _loader)
-fleet = importlib.util.module_from_spec(_spec)
-_loader.exec_module(fleet)
+FLEET = os.path.join(HERE, "..", "..", "fleet")
+SCRIPT = os.path.join(FLEET, "zelvo-fleet")
+PACKAGE = os.path.join(FLEET, "zelvo_fleet")
+sys.path.insert(0, FLEET)
+from zelvo_fleet import main as cli, slurm  # noqa: E402
+from zelvo_fleet.report import build_report  # noqa: E402
+from zelvo_fleet.results import given_options, read_folder  # noqa: E402
 
 EPYC = "AMD EPYC 7B13 64-Core Processor"
 XEON = "Intel(R) Xeon(R) Platinum 8375C CPU @ 2.90GHz"
@@ -68,7 +68,7 @@ def run_main(argv):
     out, err = (io.TextIOWrapper(io.BytesIO(), encoding="utf-8") for _ in range(2))
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
         try:
-            code = fleet.main(argv)
+            code = cli.main(argv)
         except SystemExit as e:
             code = e.code
     out.flush()
@@ -109,7 +109,7 @@ class ReportTest(unittest.TestCase):
         code, out, err = run_main(["report", d.path])
         self.assertEqual(code, 1)
         self.assertEqual(err, "")
-        report = fleet.build_report(*fleet.read_folder(d.path), 5.0)
+        report = build_report(*read_folder(d.path), 5.0)
         by_node = {n["node"]: (g["processor"], tuple(g["options"]), n["flag"])
                    for g in report["groups"] for n in g["nodes"]}
         s64, s128 = ("-d", "1", "-s", "64"), ("-d", "1", "-s", "128")
@@ -149,7 +149,7 @@ class ReportTest(unittest.TestCase):
             d.write(f"{node}.json", result(node, score=score))
         # 5 % below the median of 100 is exactly 95: not flagged; 94.99 is.
         self.assertEqual(run_main(["report", d.path])[0], 1)
-        report = fleet.build_report(*fleet.read_folder(d.path), 5.0)
+        report = build_report(*read_folder(d.path), 5.0)
         self.assertEqual([n["flag"] for n in report["groups"][0]["nodes"]],
                          [None, None, None, None, "slow"])
         code, out, _ = run_main(["report", "--tolerance", "5.01", d.path])
@@ -189,7 +189,7 @@ class ReportTest(unittest.TestCase):
                  (["/usr/bin/zelvo"], ()),
                  (["zelvo", "-s", "64", "--json"], ("-s", "64"))]
         for argv, expected in cases:
-            self.assertEqual(fleet.given_options(argv), expected, argv)
+            self.assertEqual(given_options(argv), expected, argv)
 
     def test_plot(self):
         d = self.fleet_with_faults()
@@ -418,7 +418,7 @@ case "$2" in
     fi ;;
 esac
 """)
-        poll = mock.patch.object(fleet, "WAIT_FIRST_POLL_S", 0.01)
+        poll = mock.patch.object(slurm, "WAIT_FIRST_POLL_S", 0.01)
         poll.start()
         self.addCleanup(poll.stop)
         self.zelvo = _write_program(self.bin, "zelvo", f"""#!{sys.executable}
@@ -454,7 +454,7 @@ print("final score: 50.00 MGups")
                          ["node1.json", "node1.log", "node2.json", "node2.log", "nodes.txt"])
         with open(os.path.join(folder, "node2.log")) as f:
             self.assertEqual(f.read(), "final score: 50.00 MGups\n")
-        report = fleet.build_report(*fleet.read_folder(folder), 5.0)
+        report = build_report(*read_folder(folder), 5.0)
         self.assertTrue(report["pass"])
         self.assertEqual([g["options"] for g in report["groups"]], [options])
 

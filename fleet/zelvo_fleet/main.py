@@ -1,0 +1,143 @@
+"""The command line: the parser, and each command's run."""
+
+import argparse
+import json
+import math
+import os
+import sys
+
+from .constants import DEFAULT_OUT, DEFAULT_TOLERANCE_PCT, EXIT_ERROR, EXIT_FLAGGED, \
+    EXIT_INTERRUPTED, EXIT_OK
+from .errors import UsageError
+from .report import build_report, format_report, plot_report
+from .slurm import read_job_folder, run_submit, say_running
+from .text import shown
+
+
+def _positive_int(text):
+    if not (text.isascii() and text.isdigit()) or int(text) < 1:
+        raise argparse.ArgumentTypeError(f"not a positive whole number: '{text}'")
+    return int(text)
+
+
+def _tolerance(text):
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not math.isfinite(value) or not 0 <= value < 100:
+        raise argparse.ArgumentTypeError(f"not a percentage from 0 to below 100: '{text}'")
+    return value
+
+
+def make_parser():
+    parser = argparse.ArgumentParser(
+        prog="zelvo-fleet",
+        description="Runs zelvo on many nodes through Slurm and reports the results.")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="{submit,report}")
+
+    submit = commands.add_parser(
+        "submit", usage="zelvo-fleet submit [options] -- [zelvo options]",
+        help="submit one Slurm job that runs zelvo once on every node",
+        description="Submits one Slurm job with one task per node on exclusive nodes; each "
+                    "task runs zelvo --json DIR/<job>/<node>.json <zelvo options>. Everything "
+                    "after -- goes to zelvo.")
+    which = submit.add_mutually_exclusive_group()
+    which.add_argument("--nodes", type=_positive_int, metavar="N", help="run on N nodes")
+    which.add_argument("--nodelist", metavar="LIST", help="run on these nodes (Slurm's node list)")
+    submit.add_argument("--partition", metavar="P", help="the Slurm partition")
+    submit.add_argument("--out", default=DEFAULT_OUT, metavar="DIR",
+                        help=f"folder for the results, seen by every node [default: {DEFAULT_OUT}]")
+    submit.add_argument("--zelvo", metavar="PATH",
+                        help="the zelvo program on the nodes [default: in a source tree "
+                             "the tree's build/native/zelvo, else the one beside zelvo-fleet, "
+                             "else zelvo on the PATH]")
+    submit.add_argument("--wait", action="store_true",
+                        help="wait until the job has ended; cancel it when it cannot start as "
+                             "submitted")
+    submit.add_argument("--wait-timeout", type=_positive_int, metavar="SECONDS",
+                        help="wait as --wait does, at most SECONDS")
+
+    report = commands.add_parser(
+        "report", help="compare the nodes of a job and flag the invalid and slow ones",
+        description="Reads every result file of a job folder and prints one row per node. Nodes "
+                    "with the same processor and the same zelvo options form a group; a node is "
+                    "flagged when its result is invalid, its file unusable, or its score more "
+                    "than PCT % below its group's median. Exit code 1 when any node is flagged.")
+    report.add_argument("folder", metavar="DIR", help="a job's folder (as submit printed it)")
+    report.add_argument("--tolerance", type=_tolerance, default=DEFAULT_TOLERANCE_PCT,
+                        metavar="PCT",
+                        help=f"flag nodes more than PCT %% below their group's median "
+                             f"[default: {DEFAULT_TOLERANCE_PCT:g}]")
+    report.add_argument("--json", action="store_true", help="print the report as JSON")
+    report.add_argument("--plot", metavar="FILE",
+                        help="draw each group's scores into FILE (.png, .svg, .pdf; needs "
+                             "matplotlib)")
+    return parser
+
+
+# Where submit looks for its zelvo when the caller does not say: the package's
+# own folder, which is the script's in a source tree and in the tarball.
+_PACKAGE_HOME = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
+
+
+def main(argv=None, home=_PACKAGE_HOME):
+    """The command on argv; its exit code. home is the folder of the zelvo-fleet
+    script (the Debian package keeps the script and the package apart)."""
+    argv = sys.argv[1:] if argv is None else list(argv)
+    zelvo_options = []
+    if argv[:1] == ["submit"] and "--" in argv:
+        cut = argv.index("--")
+        argv, zelvo_options = argv[:cut], argv[cut + 1:]
+    args = make_parser().parse_args(argv)
+    try:
+        if args.command == "submit":
+            return run_submit(args, zelvo_options, home)
+        if args.plot:
+            try:
+                import matplotlib  # noqa: F401
+            except ImportError:
+                raise UsageError("--plot needs matplotlib: install the Debian package "
+                                 "python3-matplotlib") from None
+        results, failures, running = read_job_folder(args.folder)
+        report = build_report(results, failures, args.tolerance)
+        if running:
+            report.update({"pass": False, "running": running})
+        if not results and not failures and not running:
+            print(f"zelvo-fleet: no result files in {shown(args.folder)} (a job's folder holds "
+                  "one <node>.json per node)", file=sys.stderr)
+        if args.json:
+            # Strict and ASCII: no NaN or Infinity, and every control character escaped.
+            json.dump(report, sys.stdout, indent=2, allow_nan=False, ensure_ascii=True)
+            sys.stdout.write("\n")
+        else:
+            sys.stdout.write(format_report(report))
+        sys.stdout.flush()
+        verdict = EXIT_OK if report["pass"] else EXIT_FLAGGED
+        if args.plot:
+            try:
+                plot_report(report, args.plot)
+            except (OSError, ValueError) as e:
+                # The report stands: a gate keeps its verdict, the plot says its own error.
+                print(shown(f"zelvo-fleet: cannot write the plot {args.plot}: "
+                            f"{getattr(e, 'strerror', None) or e}"), file=sys.stderr)
+        if running:
+            say_running(running)
+            return EXIT_ERROR
+        return verdict
+    except UsageError as e:
+        print(f"zelvo-fleet: {e}", file=sys.stderr)
+        return EXIT_ERROR
+
+
+
+def run(home):
+    """Runs the command of the zelvo-fleet script in the folder home and exits."""
+    try:
+        sys.exit(main(home=home))
+    except KeyboardInterrupt:
+        sys.exit(EXIT_INTERRUPTED)
+    except BrokenPipeError:
+        # A reader such as head closed the pipe: nothing more to say.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        sys.exit(EXIT_ERROR)
