@@ -2,7 +2,7 @@
 # the README, the licence and the result file's JSON Schema (the zip also with the
 # manual page as plain text), and a Debian package with the program, the manual
 # page, the README, the copyright and the changelog in the places Debian puts them
-# and the schema in /usr/share/zelvo.
+# and the schema and zelvo-fleet's Python package in /usr/share/zelvo.
 
 # The manual page is made from the program's help by help2man (make_manpage.cmake);
 # without help2man there is no page, and so no Debian package either.
@@ -89,9 +89,15 @@ set(ZELVO_RESULT_SCHEMA_FILE ${PROJECT_SOURCE_DIR}/packaging/zelvo-result.schema
 install(TARGETS zelvo RUNTIME DESTINATION . COMPONENT zelvo)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${ZELVO_RESULT_SCHEMA_FILE}
         DESTINATION . COMPONENT zelvo)
-# zelvo-fleet drives Slurm clusters: the Linux archive and package carry it.
+# zelvo-fleet drives Slurm clusters: the Linux archive and package carry it, the
+# script with its package zelvo_fleet beside it in the archive. The modules are
+# listed, so no byte code of a run from the source tree goes along.
+set(ZELVO_FLEET_MODULES __init__.py constants.py errors.py main.py report.py results.py
+    slurm.py text.py)
+list(TRANSFORM ZELVO_FLEET_MODULES PREPEND ${PROJECT_SOURCE_DIR}/fleet/zelvo_fleet/)
 if(NOT WIN32)
   install(PROGRAMS ${PROJECT_SOURCE_DIR}/fleet/zelvo-fleet DESTINATION . COMPONENT zelvo)
+  install(FILES ${ZELVO_FLEET_MODULES} DESTINATION zelvo_fleet COMPONENT zelvo)
 endif()
 if(zelvo_man_text)
   install(FILES ${zelvo_man_text} DESTINATION . COMPONENT zelvo)
@@ -121,6 +127,10 @@ endif()
 if(NOT WIN32 AND ZELVO_HELP2MAN AND ZELVO_DPKG_SHLIBDEPS)
   install(TARGETS zelvo RUNTIME DESTINATION bin COMPONENT deb EXCLUDE_FROM_ALL)
   install(PROGRAMS ${PROJECT_SOURCE_DIR}/fleet/zelvo-fleet DESTINATION bin
+          COMPONENT deb EXCLUDE_FROM_ALL)
+  # A program's private Python modules: in its own folder under /usr/share,
+  # where the script looks for them (../share/zelvo).
+  install(FILES ${ZELVO_FLEET_MODULES} DESTINATION share/zelvo/zelvo_fleet
           COMPONENT deb EXCLUDE_FROM_ALL)
   install(FILES ${zelvo_man_dir}/zelvo.1.gz ${zelvo_man_dir}/zelvo-fleet.1.gz
           DESTINATION share/man/man1 COMPONENT deb EXCLUDE_FROM_ALL)

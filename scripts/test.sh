@@ -57,9 +57,39 @@ phase_native_build() { build native; }
 phase_native_test() { ctest --preset native; }
 phase_fleet() { "$root/scripts/fleet_slurm_test.sh" build/native/zelvo; }
 
+# zelvo-fleet as installed: the Debian package's (its Python package in
+# /usr/share/zelvo) and the tarball's (its package beside it) print the source
+# tree's help and its report on the packaged run, and write no byte code.
+check_fleet() {
+  cpack --preset native -G TGZ
+  tarball=build/native/package/zelvo-${version}-linux-x86_64.tar.gz
+  rm -rf build/native/tgz-check build/native/fleet-check
+  mkdir -p build/native/tgz-check build/native/fleet-check
+  tar -xzf "$tarball" -C build/native/tgz-check
+  cp build/native/deb-check.json build/native/fleet-check/node1.json
+  fleet/zelvo-fleet --help >build/native/fleet-check.help
+  fleet/zelvo-fleet report build/native/fleet-check >build/native/fleet-check.report
+  for fleet in build/native/deb-check/usr/bin/zelvo-fleet \
+      "build/native/tgz-check/zelvo-${version}-linux-x86_64/zelvo-fleet"; do
+    "$fleet" --help | diff -u build/native/fleet-check.help -
+    if ! "$fleet" report build/native/fleet-check >build/native/fleet-check.log 2>&1; then
+      cat build/native/fleet-check.log
+      echo "$fleet failed its report on the packaged run" >&2
+      return 1
+    fi
+    diff -u build/native/fleet-check.report build/native/fleet-check.log
+  done
+  cached=$(find build/native/deb-check build/native/tgz-check -name __pycache__)
+  if [ -n "$cached" ] || tar -tzf "$tarball" | grep -q __pycache__; then
+    echo "byte code in the packages: $cached" >&2
+    return 1
+  fi
+}
+
 # The Debian package: no lintian error or warning; unpacked into a scratch folder,
-# its program prints the help the tests expect and completes a one-second run;
-# its manual page renders without a warning.
+# its program prints the help the tests expect and completes a one-second run, and
+# zelvo-fleet works as installed (check_fleet); its manual page renders without a
+# warning.
 phase_package() {
   cpack --preset native -G DEB
   # One version: the changelog's newest entry, the package's and the program's own
@@ -87,6 +117,7 @@ phase_package() {
     echo "the packaged zelvo does not call itself version $version" >&2
     return 1
   fi
+  check_fleet
   man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
     man --warnings -E UTF-8 -l build/native/deb-check/usr/share/man/man1/zelvo.1.gz 2>&1 >/dev/null)
   if [ -n "$man_warnings" ]; then
