@@ -69,10 +69,12 @@ check_fleet() {
   cp build/native/deb-check.json build/native/fleet-check/node1.json
   fleet/zelvo-fleet --help >build/native/fleet-check.help
   fleet/zelvo-fleet report build/native/fleet-check >build/native/fleet-check.report
+  # Python's own switch off: the script has to keep the byte code out by itself.
   for fleet in build/native/deb-check/usr/bin/zelvo-fleet \
       "build/native/tgz-check/zelvo-${version}-linux-x86_64/zelvo-fleet"; do
-    "$fleet" --help | diff -u build/native/fleet-check.help -
-    if ! "$fleet" report build/native/fleet-check >build/native/fleet-check.log 2>&1; then
+    env -u PYTHONDONTWRITEBYTECODE "$fleet" --help | diff -u build/native/fleet-check.help -
+    if ! env -u PYTHONDONTWRITEBYTECODE "$fleet" report build/native/fleet-check \
+        >build/native/fleet-check.log 2>&1; then
       cat build/native/fleet-check.log
       echo "$fleet failed its report on the packaged run" >&2
       return 1
