@@ -134,7 +134,7 @@ def parse_result(doc, node, path):
     )
 
 
-def _read_small_file(path, follow_link=True):
+def read_small_file(path, follow_link=True):
     """The bytes of a regular file of at most MAX_FILE_BYTES, read without
     blocking on a FIFO and without reading more than the limit. OSError when
     the system refuses, ResultFileError for any other kind of file."""
@@ -172,7 +172,7 @@ def _json_constant(name):
 
 def read_result_file(path, node):
     try:
-        raw = _read_small_file(path)
+        raw = read_small_file(path)
     except OSError as e:
         raise ResultFileError(f"cannot read: {e.strerror}") from None
     if not raw.strip():
@@ -256,7 +256,7 @@ def read_folder(folder):
     if os.path.isfile(listed):
         # Never through a link: every line of the list may reach the report.
         try:
-            text = _read_small_file(listed, follow_link=False).decode("utf-8", "surrogateescape")
+            text = read_small_file(listed, follow_link=False).decode("utf-8", "surrogateescape")
         except OSError as e:
             reason = "a symbolic link" if e.errno == errno.ELOOP else e.strerror
             raise UsageError(f"cannot read {shown(listed)}: {reason}") from None

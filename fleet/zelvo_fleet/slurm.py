@@ -11,8 +11,8 @@ import sys
 import time
 
 from .constants import EXIT_ERROR, EXIT_FLAGGED, EXIT_INTERRUPTED, EXIT_OK, NODE_LIST_FILE
-from .errors import UsageError
-from .results import read_folder
+from .errors import ResultFileError, UsageError
+from .results import read_folder, read_small_file
 from .text import natural_key, shown
 
 JOB_NAME = "zelvo-fleet"
@@ -233,10 +233,11 @@ def listed_nodes(folder, scontrol, node_list):
     """The nodes of a job: its folder's node list, else the controller's
     (expanded); None when neither is known."""
     path = os.path.join(folder, NODE_LIST_FILE)
+    # As the report reads it: never through a link, never blocking on a FIFO.
     try:
-        with open(path, encoding="utf-8", errors="replace") as f:
-            nodes = [line.strip() for line in f if line.strip()]
-    except OSError:
+        text = read_small_file(path, follow_link=False).decode("utf-8", "replace")
+        nodes = [line.strip() for line in text.split("\n") if line.strip()]
+    except (OSError, ResultFileError):
         nodes = None
     return nodes or (expand_node_list(scontrol, node_list) if scontrol else None)
 

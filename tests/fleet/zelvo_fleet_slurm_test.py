@@ -273,6 +273,30 @@ class RunningReportTest(SlurmStandIns):
                               "started; report on its folder when it has ended\n")
 
 
+class NodeListTest(unittest.TestCase):
+    def test_a_node_list_that_is_no_regular_file_is_not_read(self):
+        # A FIFO would block the count after the wait for ever, a link would read
+        # any file: both fall back to the controller's list.
+        target = scratch_folder(self)
+        with open(os.path.join(target, "secret"), "w") as f:
+            f.write("root\n")
+        cases = [("fifo", lambda path: os.mkfifo(path)),
+                 ("link", lambda path: os.symlink(os.path.join(target, "secret"), path)),
+                 ("file", lambda path: open(path, "w").write("node7\nnode8\n"))]
+        for name, make in cases:
+            with self.subTest(name):
+                folder = scratch_folder(self)
+                make(os.path.join(folder, "nodes.txt"))
+                previous = signal.signal(signal.SIGALRM, _no_end)
+                signal.alarm(10)
+                try:
+                    nodes = slurm.listed_nodes(folder, None, None)
+                finally:
+                    signal.alarm(0)
+                    signal.signal(signal.SIGALRM, previous)
+                self.assertEqual(nodes, ["node7", "node8"] if name == "file" else None)
+
+
 class DefaultZelvoTest(unittest.TestCase):
     def test_the_default_zelvo_is_the_one_of_this_tree_or_installation(self):
         bin_dir = scratch_folder(self)
