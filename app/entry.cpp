@@ -76,6 +76,10 @@ void write_error_line(std::string_view text) {
   (void)platform::flush_standard_output();
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fputc('\n', stderr);
+  // The Windows C runtime buffers standard error fully when it is a pipe or a
+  // file: without this the line would wait for the exit, behind the prompt, and
+  // be lost if the process is ended there.
+  std::fflush(stderr);
 }
 
 std::string output_failure_line(std::string_view reason) {

@@ -49,7 +49,8 @@ class Invocation {
 /// buffer (size squared) cannot be counted in 64 bits.
 platform::OptError check_benchmark_guards(std::uint64_t size);
 
-/// Flushes standard output, then writes `text` and a line break to standard error.
+/// Flushes standard output, then writes `text` and a line break to standard error
+/// and flushes that too.
 void write_error_line(std::string_view text);
 
 /// The line that says normal output was lost: "zelvo: write error on standard
