@@ -432,7 +432,8 @@ def read_job_folder(folder):
 def job_repeat(fields):
     """How many runs each node of a job makes when it was submitted with
     --repeat (the job's comment); None for a job of single runs."""
-    comment = fields.get("Comment", "")
+    # scontrol ends the comment with a second space.
+    comment = fields.get("Comment", "").strip()
     count = comment[len(REPEAT_COMMENT):] if comment.startswith(REPEAT_COMMENT) else ""
     if not (count.isascii() and count.isdigit()) or len(count) > 6:
         return None

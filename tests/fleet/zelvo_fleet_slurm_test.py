@@ -314,7 +314,8 @@ class RunningReportTest(SlurmStandIns):
         for run in ("node1.1", "node1.2", "node2.1"):
             with open(os.path.join(job, f"{run}.json"), "w") as f:
                 f.write(json.dumps(result(run.partition(".")[0])))
-        self.answers(f"JobState=RUNNING NodeList=node[1-3] Comment=repeat=2 "
+        # As scontrol writes it, with two spaces after the comment.
+        self.answers(f"JobState=RUNNING NodeList=node[1-3] Comment=repeat=2  "
                      f"StdOut={d.path}/slurm-{JOB}.out")
         code, _, err = run_main(["report", job])
         self.assertEqual((code, err), (2, f"zelvo-fleet: job {JOB} is still running: 2 nodes "
