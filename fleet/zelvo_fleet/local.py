@@ -122,6 +122,9 @@ def run_local(args, zelvo_options, home):
         if process:
             _stop(process)
             where = f"run {done + 1} of {runs} stopped"
+            if os.path.isfile(stems[done] + ".json"):
+                # It had got as far as its result file.
+                where += " (it left a result file)"
         else:
             where = f"stopped after run {done} of {runs}" if done else "stopped before run 1"
         with_file = sum(1 for stem in stems[:done] if os.path.isfile(stem + ".json"))

@@ -39,10 +39,11 @@ def make_parser():
 
     submit = commands.add_parser(
         "submit", usage="zelvo-fleet submit [options] -- [zelvo options]",
-        help="submit one Slurm job that runs zelvo once on every node",
+        help="submit one Slurm job that runs zelvo once (or N times) on every node",
         description="Submits one Slurm job with one task per node on exclusive nodes; each "
-                    "task runs zelvo --json DIR/<job>/<node>.json <zelvo options>. Everything "
-                    "after -- goes to zelvo.")
+                    "task runs zelvo --json DIR/<job>/<node>.json <zelvo options> (with "
+                    "--repeat N, N runs in a row into <node>.1.json to <node>.N.json). "
+                    "Everything after -- goes to zelvo.")
     which = submit.add_mutually_exclusive_group()
     which.add_argument("--nodes", type=_positive_int, metavar="N", help="run on N nodes")
     which.add_argument("--nodelist", metavar="LIST", help="run on these nodes (Slurm's node list)")

@@ -33,11 +33,13 @@ def _no_end(signum, frame):
 class StandInRunTest(unittest.TestCase):
     def test_runs_and_the_runs_that_go_wrong(self):
         bin_dir = scratch_folder(self)
-        # Writes its result file except on the runs listed in $NO_RESULT; on
-        # the run in $INTERRUPT it plays Ctrl-C and then runs on until stopped.
+        # Writes its result file except on the runs listed in $NO_RESULT (on
+        # those in $EARLY before all else); on the run in $INTERRUPT it plays
+        # Ctrl-C and then runs on until stopped.
         zelvo = _write_program(bin_dir, "zelvo", """#!/bin/sh
 run=$(basename "$2" .json); run=${run##*.}
 echo "zelvo $*"
+case " $EARLY " in *" $run "*) echo '{}' >"$2" ;; esac
 case " $INTERRUPT " in *" $run "*) kill -INT "$PPID"; exec sleep 60 ;; esac
 case " $NO_RESULT " in *" $run "*) echo "field allocation failed"; exit 1 ;; esac
 read -r line && exit 3
@@ -73,6 +75,10 @@ echo '{}' >"$2"
             (["--repeat", "3"], {"INTERRUPT": "2"}, 130, "run 1 of 3: exit code 0\n",
              "zelvo-fleet: interrupted: run 2 of 3 stopped; run 1 finished and left a "
              "result file\n", names("1.json", "1.log", "2.log")),
+            (["--repeat", "3"], {"INTERRUPT": "2", "EARLY": "2"}, 130,
+             "run 1 of 3: exit code 0\n",
+             "zelvo-fleet: interrupted: run 2 of 3 stopped (it left a result file); run 1 "
+             "finished and left a result file\n", names("1.json", "1.log", "2.json", "2.log")),
             (["--repeat", "3"], {"INTERRUPT": "1"}, 130, "",
              "zelvo-fleet: interrupted: run 1 of 3 stopped; no run finished\n", names("1.log")),
             (["--repeat", "3"], {"INTERRUPT": "3", "NO_RESULT": "1"}, 130,
