@@ -93,8 +93,8 @@ def run_local(args, zelvo_options, home):
     zelvo = program(args.zelvo or default_zelvo(home))
     node = this_node()
     folder = new_folder(os.path.abspath(args.out))
-    with open(os.path.join(folder, NODE_LIST_FILE), "w") as f:
-        f.write(node + "\n")
+    with _written(os.path.join(folder, NODE_LIST_FILE)) as f:
+        f.write(node.encode() + b"\n")
     print(f"folder {shown(folder)}", flush=True)
 
     runs = args.repeat or 1
@@ -103,7 +103,7 @@ def run_local(args, zelvo_options, home):
     missing, done, process = [], 0, None
     try:
         for k, stem in enumerate(stems, 1):
-            with open(stem + ".log", "wb") as log:
+            with _written(stem + ".log") as log:
                 try:
                     process = subprocess.Popen([zelvo, "--json", stem + ".json", *zelvo_options],
                                                stdin=subprocess.DEVNULL, stdout=log,
@@ -133,12 +133,21 @@ def run_local(args, zelvo_options, home):
 
     line = f"{runs - len(missing)} of {runs} run{'' if runs == 1 else 's'} left a result file"
     if missing:
-        _note(f"{line}; none from run{'' if len(missing) == 1 else 's'} "
-              f"{', '.join(map(str, missing))}")
+        listed = ", ".join(map(str, missing[:10]))
+        more = f" and {len(missing) - 10} more" if len(missing) > 10 else ""
+        _note(f"{line}; none from run{'' if len(missing) == 1 else 's'} {listed}{more}")
     else:
         print(line)
     print(f"done: zelvo-fleet report {shlex.quote(shown(folder))}")
     return EXIT_FLAGGED if missing else EXIT_OK
+
+
+def _written(path):
+    try:
+        return open(path, "xb")
+    except OSError as e:
+        raise UsageError(f"cannot write {shown(path)}: {e.strerror}") from None
+
 
 def _note(text):
     sys.stdout.flush()
