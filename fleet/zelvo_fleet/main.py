@@ -35,7 +35,8 @@ def make_parser():
     parser = argparse.ArgumentParser(
         prog="zelvo-fleet",
         description="Runs zelvo on many nodes through Slurm and reports the results.")
-    commands = parser.add_subparsers(dest="command", required=True, metavar="{submit,report,run}")
+    commands = parser.add_subparsers(dest="command", required=True,
+                                     metavar="{submit,report,run}")
 
     submit = commands.add_parser(
         "submit", usage="zelvo-fleet submit [options] -- [zelvo options]",
@@ -90,7 +91,9 @@ MAX_REPEAT = 1000
 
 
 def _repeat(text):
-    if not (text.isascii() and text.isdigit()) or not 1 <= int(text) <= MAX_REPEAT:
+    # The length first: int() refuses thousands of digits with its own error.
+    if not (text.isascii() and text.isdigit() and len(text) <= 6) or \
+            not 1 <= int(text) <= MAX_REPEAT:
         raise argparse.ArgumentTypeError(f"not a whole number from 1 to {MAX_REPEAT}: '{text}'")
     return int(text)
 

@@ -91,7 +91,7 @@ echo '{}' >"$2"
         # Usage errors: nothing runs, no folder is made.
         usage = [
             (["--repeat", bad], "not a whole number from 1 to 1000: " + repr(bad))
-            for bad in ("0", "1001", "-1", "²", "2.0", "three", "")
+            for bad in ("0", "1001", "-1", "²", "2.0", "three", "", "1" * 5000)
         ] + [
             (["--", "-d", "1", "--json", "x.json"], "leave --json out of the zelvo options"),
             (["--", "--json=x.json"], "leave --json out of the zelvo options"),
