@@ -1,8 +1,8 @@
 #!/bin/sh
 # A real fleet run: a throw-away Slurm cluster of two nodes on this host (munged,
 # slurmctld and one slurmd per node, all from a scratch folder), a zelvo-fleet
-# submit of a one-second run on both nodes, and its report and plot checked;
-# then the jobs that go wrong: one that cannot start (too many nodes, a drained
+# submit of a one-second run on both nodes, and its report and plot checked,
+# and of two such runs in a row on each node; then the jobs that go wrong: one that cannot start (too many nodes, a drained
 # node), nodes that run no zelvo, a job that fails to launch, a wait that is
 # bounded, interrupted or ended by scancel, and a report on a job still running.
 # Needs root (munge and slurmd run as root here) and the packages of
@@ -196,6 +196,37 @@ grep -q -x '2 nodes in 1 group: 2 passed; none flagged' "$scratch/report.out" ||
 grep -q -x '2 of 2 nodes left a result file' "$scratch/submit.out" ||
   fail "submit did not count the result files"
 
+# Repeated runs: two in a row on each node, each with its own result file that
+# holds to the schema.
+timeout 180 "$fleet" submit --nodes 2 --repeat 2 --wait --out "$scratch/results" \
+  --zelvo "$zelvo" -- -d 1 -s 64 >"$scratch/repeat.out" &
+child=$!
+wait "$child" || fail "submit --repeat failed: $(cat "$scratch/repeat.out")"
+child=""
+cat "$scratch/repeat.out"
+grep -q -x '2 of 2 nodes left a result file from each of their 2 runs' "$scratch/repeat.out" ||
+  fail "submit --repeat did not count the result files"
+repeated=$(sed -n 's/^folder //p' "$scratch/repeat.out")
+python3 - "$root/packaging/zelvo-result.schema.json" "$repeated" $nodes <<'EOF_CHECK' ||
+import json, os, sys
+import jsonschema
+schema, folder, nodes = sys.argv[1], sys.argv[2], sys.argv[3:]
+with open(schema) as f:
+    validator = jsonschema.Draft202012Validator(json.load(f))
+names = sorted(os.listdir(folder))
+want = sorted(["nodes.txt"] + [f"{n}.{k}.{e}" for n in nodes for k in (1, 2)
+                               for e in ("json", "log")])
+if names != want:
+    sys.exit(f"files {names}, not {want}")
+for name in names:
+    if name.endswith(".json"):
+        with open(os.path.join(folder, name)) as f:
+            errors = list(validator.iter_errors(json.load(f)))
+        if errors:
+            sys.exit(f"{name}: {errors[0].message}")
+EOF_CHECK
+  fail "submit --repeat left other files than one valid result and one log per run"
+
 # The jobs that go wrong. Each zelvo-fleet NAME ... writes NAME.out and NAME.err.
 # run NAME CODE ARGS...: zelvo-fleet ARGS, which must exit with CODE.
 run() {
@@ -271,11 +302,12 @@ has drained 'cannot start as submitted \(ReqNodeNotAvail.*node2\): cancelled it$
 scontrol update nodename=node2 state=resume
 nodes_idle
 
-# A job that is still running holds both nodes (its "zelvo" sleeps): a report on
-# it says so, and the jobs behind it pend.
+# A job that is still running holds both nodes (its "zelvo" sleeps, the first of
+# two runs): a report on it says so, counting each node once, and the jobs
+# behind it pend.
 printf '#!/bin/sh\nexec sleep 60\n' >"$scratch/sleeper"
 chmod +x "$scratch/sleeper"
-run sleeper 0 submit --nodes 2 --out "$results" --zelvo "$scratch/sleeper"
+run sleeper 0 submit --nodes 2 --repeat 2 --out "$results" --zelvo "$scratch/sleeper"
 sleeper=$(job_of sleeper)
 wait_for 30 "$last_slurmd" "the running job" sh -c \
   '[ "$(scontrol show job -o "$1" | grep -c " JobState=RUNNING ")" -eq 1 ] && [ -s "$2" ]' \

@@ -9,6 +9,7 @@ import sys
 from .constants import DEFAULT_OUT, DEFAULT_TOLERANCE_PCT, EXIT_ERROR, EXIT_FLAGGED, \
     EXIT_INTERRUPTED, EXIT_OK
 from .errors import UsageError
+from .local import run_local
 from .report import build_report, format_report, plot_report
 from .slurm import read_job_folder, run_submit, say_running
 from .text import shown
@@ -34,14 +35,16 @@ def make_parser():
     parser = argparse.ArgumentParser(
         prog="zelvo-fleet",
         description="Runs zelvo on many nodes through Slurm and reports the results.")
-    commands = parser.add_subparsers(dest="command", required=True, metavar="{submit,report}")
+    commands = parser.add_subparsers(dest="command", required=True,
+                                     metavar="{submit,report,run}")
 
     submit = commands.add_parser(
         "submit", usage="zelvo-fleet submit [options] -- [zelvo options]",
-        help="submit one Slurm job that runs zelvo once on every node",
+        help="submit one Slurm job that runs zelvo once (or N times) on every node",
         description="Submits one Slurm job with one task per node on exclusive nodes; each "
-                    "task runs zelvo --json DIR/<job>/<node>.json <zelvo options>. Everything "
-                    "after -- goes to zelvo.")
+                    "task runs zelvo --json DIR/<job>/<node>.json <zelvo options> (with "
+                    "--repeat N, N runs in a row into <node>.1.json to <node>.N.json). "
+                    "Everything after -- goes to zelvo.")
     which = submit.add_mutually_exclusive_group()
     which.add_argument("--nodes", type=_positive_int, metavar="N", help="run on N nodes")
     which.add_argument("--nodelist", metavar="LIST", help="run on these nodes (Slurm's node list)")
@@ -57,6 +60,9 @@ def make_parser():
                              "submitted")
     submit.add_argument("--wait-timeout", type=_positive_int, metavar="SECONDS",
                         help="wait as --wait does, at most SECONDS")
+    submit.add_argument("--repeat", type=_repeat, metavar="N",
+                        help="run zelvo N times in a row on every node: <node>.1.json to "
+                             "<node>.N.json")
 
     report = commands.add_parser(
         "report", help="compare the nodes of a job and flag the invalid and slow ones",
@@ -73,7 +79,51 @@ def make_parser():
     report.add_argument("--plot", metavar="FILE",
                         help="draw each group's scores into FILE (.png, .svg, .pdf; needs "
                              "matplotlib)")
+    add_run_command(commands)
     return parser
+
+
+# ---------------------------------------------------------------------------
+# run: zelvo on this machine, into a folder laid out like a job's
+
+# A thousand runs of the shortest benchmark take hours; more is a typing error.
+MAX_REPEAT = 1000
+
+
+def _repeat(text):
+    # The length first: int() refuses thousands of digits with its own error.
+    if not (text.isascii() and text.isdigit() and len(text) <= 6) or \
+            not 1 <= int(text) <= MAX_REPEAT:
+        raise argparse.ArgumentTypeError(f"not a whole number from 1 to {MAX_REPEAT}: '{text}'")
+    return int(text)
+
+
+def add_run_command(commands):
+    run_parser = commands.add_parser(
+        "run", usage="zelvo-fleet run [options] -- [zelvo options]",
+        help="run zelvo on this machine, N times in a row",
+        description="Runs zelvo on this machine into a new folder DIR/local-<UTC time> laid out "
+                    "like a job's: nodes.txt names this host, and each run writes "
+                    "<host>.<k>.json and <host>.<k>.log (<host>.json and <host>.log without "
+                    "--repeat). Everything after -- goes to zelvo.")
+    run_parser.add_argument("--repeat", type=_repeat, metavar="N",
+                            help=f"run zelvo N times in a row (1 to {MAX_REPEAT}) "
+                                 "[default: once, named as a job's single run]")
+    run_parser.add_argument("--out", default=DEFAULT_OUT, metavar="DIR",
+                            help=f"folder in which the run's folder is made "
+                                 f"[default: {DEFAULT_OUT}]")
+    run_parser.add_argument("--zelvo", metavar="PATH",
+                            help="the zelvo program [default: as submit's]")
+
+
+def split_zelvo_options(argv):
+    """(zelvo-fleet's arguments, zelvo's): everything after -- goes to zelvo."""
+    if argv[:1] in (["submit"], ["run"]) and "--" in argv:
+        cut = argv.index("--")
+        return argv[:cut], argv[cut + 1:]
+    return argv, []
+
+# ---------------------------------------------------------------------------
 
 
 # Where submit looks for its zelvo when the caller does not say: the package's
@@ -85,14 +135,13 @@ def main(argv=None, home=_PACKAGE_HOME):
     """The command on argv; its exit code. home is the folder of the zelvo-fleet
     script (the Debian package keeps the script and the package apart)."""
     argv = sys.argv[1:] if argv is None else list(argv)
-    zelvo_options = []
-    if argv[:1] == ["submit"] and "--" in argv:
-        cut = argv.index("--")
-        argv, zelvo_options = argv[:cut], argv[cut + 1:]
+    argv, zelvo_options = split_zelvo_options(argv)
     args = make_parser().parse_args(argv)
     try:
         if args.command == "submit":
             return run_submit(args, zelvo_options, home)
+        if args.command == "run":
+            return run_local(args, zelvo_options, home)
         if args.plot:
             try:
                 import matplotlib  # noqa: F401

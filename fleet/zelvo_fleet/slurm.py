@@ -16,6 +16,8 @@ from .results import read_folder, read_small_file
 from .text import natural_key, shown
 
 JOB_NAME = "zelvo-fleet"
+# The job's comment that says how many runs each node makes.
+REPEAT_COMMENT = "repeat="
 
 
 def default_zelvo(here):
@@ -37,21 +39,43 @@ def default_zelvo(here):
     return beside if os.access(beside, os.X_OK) else "zelvo"
 
 
-def batch_script(out_root, zelvo, zelvo_options):
-    """The job script: one task per node runs zelvo with its result file and its
-    console output named after the Slurm node (nodes of one host and containers
-    share a host name)."""
-    task = ('d=$1; z=$2; shift 2; n=${SLURMD_NODENAME:-$(hostname)}; '
-            'exec "$z" --json "$d/$n.json" "$@" </dev/null >"$d/$n.log" 2>&1')
+def run_file_stem(node, k, repeat):
+    """The name of a node's k-th run without .json or .log: <node>.<k> when the
+    runs were repeated (--repeat, even once), else <node> as a single run's."""
+    return node if repeat is None else f"{node}.{k}"
+
+
+def refuse_json_option(zelvo_options, why):
+    for arg in zelvo_options:
+        if arg == "--json" or arg.startswith("--json="):
+            raise UsageError(f"leave --json out of the zelvo options: {why}")
+
+
+def batch_script(out_root, zelvo, zelvo_options, repeat=None):
+    """The job script: one task per node runs zelvo (`repeat` times in a row,
+    once without it) with its result file and its console output named after
+    the Slurm node (nodes of one host and containers share a host name)."""
+    node = 'n=${SLURMD_NODENAME:-$(hostname)}; '
+    if repeat is None:
+        task = ('d=$1; z=$2; shift 2; ' + node +
+                'exec "$z" --json "$d/$n.json" "$@" </dev/null >"$d/$n.log" 2>&1')
+        before, what = "", "one zelvo run"
+    else:
+        # One run after the other, whatever each one's exit code: the report
+        # judges the runs.
+        task = ('d=$1; r=$2; z=$3; shift 3; ' + node + 'k=1; while [ "$k" -le "$r" ]; do '
+                '"$z" --json "$d/$n.$k.json" "$@" </dev/null >"$d/$n.$k.log" 2>&1; '
+                'k=$((k + 1)); done')
+        before, what = f"{repeat} ", f"{repeat} zelvo runs"
     args = " ".join(shlex.quote(a) for a in [zelvo, *zelvo_options])
     return f"""#!/bin/sh
-# zelvo-fleet: one zelvo run per node of this job.
+# zelvo-fleet: {what} per node of this job.
 dir={shlex.quote(out_root)}/"$SLURM_JOB_ID"
 mkdir -p "$dir" || exit 1
 list="$dir/{NODE_LIST_FILE}"
 scontrol show hostnames "$SLURM_JOB_NODELIST" >"$list" || rm -f "$list"
 srun --ntasks-per-node=1 --kill-on-bad-exit=0 \\
-  /bin/sh -c {shlex.quote(task)} zelvo-task "$dir" {args}
+  /bin/sh -c {shlex.quote(task)} zelvo-task "$dir" {before}{args}
 echo "srun exit code $?"
 # An invalid or failed run is the report's business, not the scheduler's.
 exit 0
@@ -67,6 +91,9 @@ def sbatch_command(sbatch, args, out_root):
         cmd.append(f"--nodelist={args.nodelist}")
     if args.partition is not None:
         cmd.append(f"--partition={args.partition}")
+    if args.repeat is not None:
+        # The controller keeps the count for a report on the job while it runs.
+        cmd.append(f"--comment={REPEAT_COMMENT}{args.repeat}")
     return cmd
 
 
@@ -242,36 +269,45 @@ def listed_nodes(folder, scontrol, node_list):
     return nodes or (expand_node_list(scontrol, node_list) if scontrol else None)
 
 
-def _has_result(folder, node):
+def _runs_with_result(folder, node, repeat):
     # A name from a file never reaches outside the job's folder.
-    return "/" not in node and node not in (".", "..") and \
-        os.path.isfile(os.path.join(folder, node + ".json"))
+    if "/" in node or node in (".", ".."):
+        return 0
+    return sum(1 for k in range(1, (repeat or 1) + 1)
+               if os.path.isfile(os.path.join(folder, run_file_stem(node, k, repeat) + ".json")))
 
 
-def count_results(folder, nodes):
-    """Says how many of the job's nodes left a result file; True when all did."""
+def count_results(folder, nodes, repeat=None):
+    """Says how many of the job's nodes left a result file (with `repeat`: one
+    from each of their runs, and how many the others left); True when all did."""
+    runs = repeat or 1
     if nodes is None:
         found = 0
         with contextlib.suppress(OSError):
             found = sum(1 for name in os.listdir(folder)
                         if name.endswith(".json") and not name.startswith("."))
-        _note(f"{found} node{'' if found == 1 else 's'} left a result file; the job left no "
-              f"node list ({NODE_LIST_FILE}) to check them against")
+        left = (f"{found} node{'' if found == 1 else 's'} left a result file" if repeat is None
+                else f"{found} result file{'' if found == 1 else 's'} of {repeat} runs per node")
+        _note(f"{left}; the job left no node list ({NODE_LIST_FILE}) to check them against")
         return False
-    missing = [n for n in nodes if not _has_result(folder, n)]
+    counts = {n: _runs_with_result(folder, n, repeat) for n in nodes}
+    missing = [n for n in nodes if counts[n] < runs]
     line = f"{len(nodes) - len(missing)} of {len(nodes)} nodes left a result file"
+    if repeat is not None:
+        line += f" from each of their {repeat} run{'' if repeat == 1 else 's'}"
     if missing:
-        _note(f"{line}; none from {_names(missing)}")
+        if repeat is None:
+            _note(f"{line}; none from {_names(missing)}")
+        else:
+            _note(f"{line}; fewer from " +
+                  _names([f"{n} ({counts[n]} of {repeat})" for n in missing]))
         return False
     print(line)
     return True
 
 
 def run_submit(args, zelvo_options, home):
-    for arg in zelvo_options:
-        if arg == "--json" or arg.startswith("--json="):
-            raise UsageError("leave --json out of the zelvo options: every node writes its own "
-                             "result file")
+    refuse_json_option(zelvo_options, "every node writes its own result file")
     sbatch = shutil.which("sbatch")
     if sbatch is None:
         raise UsageError("sbatch not found: submit needs the Slurm client commands "
@@ -288,7 +324,8 @@ def run_submit(args, zelvo_options, home):
         raise UsageError(f"cannot create the folder {out_root}: {e.strerror}") from None
 
     answer = subprocess.run(sbatch_command(sbatch, args, out_root), stdout=subprocess.PIPE,
-                            input=batch_script(out_root, zelvo, zelvo_options), text=True)
+                            input=batch_script(out_root, zelvo, zelvo_options, args.repeat),
+                            text=True)
     # --parsable: "<job>" or "<job>;<cluster>".
     job = answer.stdout.strip().split(";")[0]
     if answer.returncode != 0 or not job.isdigit():
@@ -325,9 +362,10 @@ def run_submit(args, zelvo_options, home):
         _note(f"job {job} ended {state}{because}"
               + (f"; see {log}" if os.path.isfile(log) else "; it left no log"))
         if ran:
-            count_results(folder, listed_nodes(folder, scontrol, watch.node_list))
+            count_results(folder, listed_nodes(folder, scontrol, watch.node_list), args.repeat)
         return EXIT_FLAGGED
-    complete = count_results(folder, listed_nodes(folder, scontrol, watch.node_list))
+    complete = count_results(folder, listed_nodes(folder, scontrol, watch.node_list),
+                             args.repeat)
     print(f"job {job} done: zelvo-fleet report {shlex.quote(folder)}")
     return EXIT_OK if complete else EXIT_FLAGGED
 
@@ -368,12 +406,46 @@ def read_job_folder(folder):
         raise UsageError(f"{_still(job, fields)}: no node has started; report on its folder "
                          "when it has ended")
     results, failures = read_folder(folder)
-    finished = {r.node for r in results} | {f["node"] for f in failures if f["file"]}
-    nodes = [f["node"] for f in failures if not f["file"]]
-    nodes += expand_node_list(shutil.which("scontrol"), fields.get("NodeList")) or []
-    unfinished = sorted({n for n in nodes if n not in finished}, key=natural_key)
-    failures = [f for f in failures if f["node"] not in unfinished]
+    job_nodes = expand_node_list(shutil.which("scontrol"), fields.get("NodeList")) or []
+    repeat = job_repeat(fields)
+    if repeat is None:
+        finished = {r.node for r in results} | {f["node"] for f in failures if f["file"]}
+        nodes = [f["node"] for f in failures if not f["file"]] + job_nodes
+        unfinished = sorted({n for n in nodes if n not in finished}, key=natural_key)
+        failures = [f for f in failures if f["node"] not in unfinished]
+    else:
+        # A node has finished once it has a result file from each of its runs;
+        # what a node that has not left so far waits with it.
+        nodes = set((listed_nodes(folder, None, None) or []) + job_nodes)
+        unfinished = sorted((n for n in nodes if _runs_with_result(folder, n, repeat) < repeat),
+                            key=natural_key)
+        waiting = set(unfinished)
+        results = [r for r in results
+                   if _run_of(r.node, waiting) is None
+                   and _run_of(os.path.basename(r.file)[:-len(".json")], waiting) is None]
+        failures = [f for f in failures if _run_of(f["node"], waiting) is None and
+                    (not f["file"] or
+                     _run_of(os.path.basename(f["file"])[:-len(".json")], waiting) is None)]
     return results, failures, {"job": job, "state": fields["JobState"], "unfinished": unfinished}
+
+
+def job_repeat(fields):
+    """How many runs each node of a job makes when it was submitted with
+    --repeat (the job's comment); None for a job of single runs."""
+    # scontrol ends the comment with a second space.
+    comment = fields.get("Comment", "").strip()
+    count = comment[len(REPEAT_COMMENT):] if comment.startswith(REPEAT_COMMENT) else ""
+    if not (count.isascii() and count.isdigit()) or len(count) > 6:
+        return None
+    return int(count) or None
+
+
+def _run_of(name, nodes):
+    """The node of `nodes` whose run the name <node> or <node>.<k> is, or None."""
+    if name in nodes:
+        return name
+    node, _, k = name.rpartition(".")
+    return node if node in nodes and k.isascii() and k.isdigit() else None
 
 
 def say_running(running):

@@ -69,9 +69,12 @@ esac
 echo "$@" >>"{b}/scancel.args"
 exit "${{SCANCEL_EXIT:-0}}"
 """)
-        # The task's zelvo: a result file, except on the nodes in $NO_RESULT.
+        # The task's zelvo: a result file, except on the nodes and runs (node2.1)
+        # in $NO_RESULT.
         self.zelvo = _write_program(b, "zelvo", """#!/bin/sh
-case " $NO_RESULT " in *" $SLURMD_NODENAME "*) echo "field allocation failed"; exit 1 ;; esac
+case " $NO_RESULT " in *" $SLURMD_NODENAME "*|*" $(basename "$2" .json) "*)
+  echo "field allocation failed"; exit 1 ;;
+esac
 echo '{}' >"$2"
 """)
         poll = mock.patch.object(slurm, "WAIT_FIRST_POLL_S", 0.01)
@@ -169,6 +172,35 @@ class WaitTest(SlurmStandIns):
                 self.assertTrue(got[1].endswith(out_end), got[1])
                 self.assertEqual(got[2], err)
                 self.assertEqual(self.cancelled(), "")
+
+    def test_repeated_runs_are_counted_per_node(self):
+        folder = os.path.join(self.out, JOB)
+        done = f"job {JOB} done: zelvo-fleet report {folder}\n"
+        running, completed = "JobState=RUNNING NodeList=node[1-2]", "JobState=COMPLETED"
+        # (environment, exit code, standard output's end, standard error)
+        cases = [
+            ({}, 0, "2 of 2 nodes left a result file from each of their 2 runs\n" + done, ""),
+            ({"HOSTNAMES_EXIT": "1"}, 1, done,
+             "zelvo-fleet: 4 result files of 2 runs per node; the job left no node list "
+             "(nodes.txt) to check them against\n"),
+            # A run that left no file does not stop the node's next run.
+            ({"NO_RESULT": "node1.1 node1.2 node2.1"}, 1, done,
+             "zelvo-fleet: 0 of 2 nodes left a result file from each of their 2 runs; fewer "
+             "from node1 (0 of 2), node2 (1 of 2)\n"),
+        ]
+        for env, code, out_end, err in cases:
+            with self.subTest(env=env), mock.patch.dict(os.environ, env):
+                shutil.rmtree(folder, ignore_errors=True)
+                self.answers(running, completed if not env.get("HOSTNAMES_EXIT") else "forgotten")
+                got = self.submit("--wait", "--repeat", "2")
+                self.assertEqual(got[0], code, got)
+                self.assertTrue(got[1].endswith(out_end), got[1])
+                self.assertEqual(got[2], err)
+        self.assertEqual(sorted(os.listdir(folder)),
+                         ["node1.1.log", "node1.2.log", "node2.1.log", "node2.2.json",
+                          "node2.2.log", "nodes.txt"])
+        with open(os.path.join(self.bin, "sbatch.args")) as f:
+            self.assertIn("--comment=repeat=2\n", f.read())
 
     def test_a_job_that_cannot_start_is_cancelled(self):
         # Reasons that never clear as submitted, and some that do.
@@ -271,6 +303,32 @@ class RunningReportTest(SlurmStandIns):
         self.assertEqual((code, out), (2, ""))
         self.assertEqual(err, f"zelvo-fleet: job {JOB} is still queued (Priority): no node has "
                               "started; report on its folder when it has ended\n")
+
+
+    def test_a_node_with_fewer_runs_than_the_job_makes_has_not_finished(self):
+        d = Folder(self)
+        job = os.path.join(d.path, JOB)
+        os.mkdir(job)
+        with open(os.path.join(job, "nodes.txt"), "w") as f:
+            f.write("node1\nnode2\nnode3\n")
+        for run in ("node1.1", "node1.2", "node2.1"):
+            with open(os.path.join(job, f"{run}.json"), "w") as f:
+                f.write(json.dumps(result(run.partition(".")[0])))
+        # As scontrol writes it, with two spaces after the comment.
+        self.answers(f"JobState=RUNNING NodeList=node[1-3] Comment=repeat=2  "
+                     f"StdOut={d.path}/slurm-{JOB}.out")
+        code, _, err = run_main(["report", job])
+        self.assertEqual((code, err), (2, f"zelvo-fleet: job {JOB} is still running: 2 nodes "
+                                          "have not finished (node2, node3); report again "
+                                          "when it has ended\n"))
+        code, out, _ = run_main(["report", "--json", job])
+        report = json.loads(out)
+        self.assertEqual(report["running"]["unfinished"], ["node2", "node3"])
+        # The first run of node2 waits for its second.
+        shown_nodes = [n["node"] for g in report["groups"] for n in g["nodes"]]
+        shown_nodes += [f["node"] for f in report["failed"]]
+        self.assertTrue(shown_nodes and all(n.startswith("node1") for n in shown_nodes),
+                        shown_nodes)
 
 
 class NodeListTest(unittest.TestCase):

@@ -465,6 +465,7 @@ print("final score: 50.00 MGups")
             ({"PATH": os.path.join(self.bin, "empty")}, [], "sbatch not found"),
             ({}, ["--", "-d", "1", "--json=x.json"], "leave --json out of the zelvo options"),
             ({}, ["--nodes", "0"], "not a positive whole number: '0'"),
+            ({}, ["--repeat", "1001"], "not a whole number from 1 to 1000: '1001'"),
             ({}, ["--nodes", "2", "--nodelist", "a"], "not allowed with argument"),
         ]
         for env, extra, message in cases:
