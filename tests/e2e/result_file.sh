@@ -21,6 +21,18 @@ failures=0
 say() { echo "$*"; failures=$((failures + 1)); }
 # Standard error without the text-mode carriage returns of Windows.
 err_text() { tr -d '\r' <"$tmp/err"; }
+# refused <label> <path> <reason> [<command in front>]: the run does not start,
+# one line says why, exit code 1.
+refused() {
+  label=$1 path=$2 reason=$3
+  shift 3
+  timeout 60 "$@" $runner "$program" -d 1 -s 64 -n 1 --json "$path" </dev/null >"$tmp/out" 2>"$tmp/err"
+  rc=$?
+  expected="cannot write the result file $path: $reason"
+  [ "$rc" -eq 1 ] || say "$label: exit code $rc, expected 1"
+  [ "$(err_text)" = "$expected" ] || say "$label: stderr [$(err_text)], expected [$expected]"
+  [ -s "$tmp/out" ] && say "$label: the run started: $(head -c 200 "$tmp/out")"
+}
 
 # A folder without write permission: the run does not start. Root may write
 # anywhere, so as root the program runs as nobody; Wine refuses a prefix that
@@ -36,12 +48,7 @@ if [ "$(id -u)" -eq 0 ]; then
   fi
 fi
 if [ "$(id -u)" -ne 0 ] || [ -n "$as_user" ]; then
-  $as_user $runner "$program" -d 1 -s 64 -n 1 --json "$tmp/ro/r.json" </dev/null >"$tmp/out" 2>"$tmp/err"
-  rc=$?
-  expected="cannot write the result file $tmp/ro/r.json: Permission denied"
-  [ "$rc" -eq 1 ] || say "read-only folder: exit code $rc, expected 1"
-  [ "$(err_text)" = "$expected" ] || say "read-only folder: stderr [$(err_text)], expected [$expected]"
-  [ -s "$tmp/out" ] && say "read-only folder: the run started: $(head -c 200 "$tmp/out")"
+  refused "read-only folder" "$tmp/ro/r.json" "Permission denied" $as_user
   [ -z "$(ls -A "$tmp/ro")" ] || say "read-only folder: files left: $(ls -A "$tmp/ro")"
 fi
 
@@ -51,12 +58,7 @@ if [ -n "$as_user" ]; then
   mkdir "$tmp/sticky"
   chmod 1777 "$tmp/sticky"
   echo '{"old": true}' >"$tmp/sticky/r.json"
-  $as_user $runner "$program" -d 1 -s 64 -n 1 --json "$tmp/sticky/r.json" </dev/null >"$tmp/out" 2>"$tmp/err"
-  rc=$?
-  expected="cannot write the result file $tmp/sticky/r.json: Permission denied"
-  [ "$rc" -eq 1 ] || say "sticky folder: exit code $rc, expected 1"
-  [ "$(err_text)" = "$expected" ] || say "sticky folder: stderr [$(err_text)], expected [$expected]"
-  [ -s "$tmp/out" ] && say "sticky folder: the run started: $(head -c 200 "$tmp/out")"
+  refused "sticky folder" "$tmp/sticky/r.json" "Permission denied" $as_user
   [ "$(cat "$tmp/sticky/r.json")" = '{"old": true}' ] || say "sticky folder: the file was changed"
 elif [ "$(id -u)" -eq 0 ]; then
   echo "sticky folder: skipped (no other user to run as)"
@@ -142,12 +144,7 @@ rm -f "$tmp/$long"
 # A named pipe nobody reads is refused at once, before the run, rather than
 # waited on after it.
 mkfifo "$tmp/lonely"
-timeout 60 "$program" -d 1 -s 64 -n 1 --json "$tmp/lonely" </dev/null >"$tmp/out" 2>"$tmp/err"
-rc=$?
-expected="cannot write the result file $tmp/lonely: No such device or address"
-[ "$rc" -eq 1 ] || say "pipe without reader: exit code $rc, expected 1"
-[ "$(err_text)" = "$expected" ] || say "pipe without reader: stderr [$(err_text)], expected [$expected]"
-[ -s "$tmp/out" ] && say "pipe without reader: the run started"
+refused "pipe without reader" "$tmp/lonely" "No such device or address"
 
 # A reader that leaves during the run: a write error with its line, not a
 # silent death by SIGPIPE. This shell holds the pipe's reading end until the run
