@@ -91,10 +91,14 @@ std::string output_failure_line(std::string_view reason) {
   return line;
 }
 
+std::string standard_output_failure_line() {
+  const int error_number = platform::standard_output_error();
+  return output_failure_line(error_number != 0 ? std::strerror(error_number) : "");
+}
+
 int finish_standard_output(int exit_code) {
   if (platform::close_standard_output()) return exit_code;
-  const int error_number = platform::standard_output_error();
-  write_error_line(output_failure_line(error_number != 0 ? std::strerror(error_number) : ""));
+  write_error_line(standard_output_failure_line());
   return 1;
 }
 

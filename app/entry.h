@@ -57,6 +57,9 @@ void write_error_line(std::string_view text);
 /// output", followed by ": " and `reason` when there is one.
 std::string output_failure_line(std::string_view reason);
 
+/// `output_failure_line` with the reason of standard output's first failure.
+std::string standard_output_failure_line();
+
 /// Flushes and closes standard output and checks that all of it was written.
 /// If not, the process must not report success: writes `output_failure_line`
 /// (with the system's reason) to standard error and returns 1; otherwise

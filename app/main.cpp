@@ -50,13 +50,14 @@ int run_mode(int argc, char** argv) {
   }
   // Checked before any work: a run whose result cannot be kept is not started.
   const app::ModeFlags& flags = invocation.flags();
+  platform::OutputFile result_file;
   if (flags.result_file_given) {
-    if (const platform::OptError e = platform::check_file_writable(flags.result_file); e.failed()) {
+    if (const platform::OptError e = result_file.prepare(flags.result_file); e.failed()) {
       app::write_error_line(app::result_file_error(flags.result_file, e.message()));
       return 1;
     }
   }
-  return app::run_benchmark_mode(invocation.options(), topology, {flags.result_file, args});
+  return app::run_benchmark_mode(invocation.options(), topology, {flags.result_file, args, result_file});
 }
 
 }  // namespace

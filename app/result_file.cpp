@@ -46,9 +46,10 @@ Json run_part(const ResultRecord& r) {
   const bench::RunResult& result = r.run.result;
   const bool large_pages = r.options.large_pages;
   const std::uint64_t threads = result.thread_count;
+  const std::uint64_t per_thread = r.run.field_bytes_per_thread;
   Json options = {{"threads", threads},
                   {"threads_automatic", r.options.numthreads == 0},
-                  {"duration_s", r.duration_s},
+                  {"duration_s", result.duration_s},
                   {"size", r.options.size},
                   {"workload", r.options.workload},
                   {"isa", r.options.isa},
@@ -62,11 +63,9 @@ Json run_part(const ResultRecord& r) {
           {"command_line", r.command_line},
           {"options", std::move(options)},
           {"initialization_ms", value_or_null(result.initialization_ms)},
-          {"field_bytes_per_thread", r.field_bytes_per_thread},
+          {"field_bytes_per_thread", per_thread},
           // Saturates rather than wraps for thread counts no machine holds.
-          {"field_bytes_total", threads != 0 && r.field_bytes_per_thread > UINT64_MAX / threads
-                                    ? UINT64_MAX
-                                    : threads * r.field_bytes_per_thread}};
+          {"field_bytes_total", threads != 0 && per_thread > UINT64_MAX / threads ? UINT64_MAX : threads * per_thread}};
 }
 
 Json machine_part(const MachineRecord& m) {

@@ -15,7 +15,8 @@
 
 namespace app {
 
-/// Where one worker ran; each part absent when the worker was not pinned.
+/// Where one worker ran; each part absent when the worker was not pinned (the
+/// node also when no node of the tree holds the processor).
 struct ThreadPlace {
   std::optional<std::uint32_t> processor;  ///< group × 64 + number within the group
   std::optional<std::uint32_t> group;
@@ -40,8 +41,6 @@ struct ResultRecord {
   std::chrono::system_clock::time_point start;
   std::chrono::system_clock::time_point end;
   bench::RunOptions options;  ///< as given; the record holds what the run made of them
-  std::uint32_t duration_s = 0;  ///< after the clamp
-  std::uint64_t field_bytes_per_thread = 0;
   bench::RunRecord run;
   std::vector<ThreadPlace> places;  ///< by worker index
   MachineRecord machine;

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <new>
@@ -63,6 +64,7 @@ const RunHooks& system_hooks() {
       &platform::cpu_brand_string,
       [] { return platform::cpu_feature_list(); },
       &platform::aligned_capacity,
+      &platform::pin_current_thread,
   };
   return hooks;
 }
@@ -75,6 +77,7 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
   result.thread_count = c;
   result.workload = std::string(params.workload);
   result.isa = std::string(params.isa);
+  result.duration_s = params.duration;
 
   // No worker exists before the threads are started, so the header needs no lock.
   console.out(hooks.cpu_brand_string() + "\n");
@@ -173,6 +176,8 @@ RunResult run_coordinator(const BenchParams& params, Console& console, const Run
       shared = std::make_unique<SharedRunState>(c);
       threads.reserve(c > 0 ? c - 1 : 0);
       result.results.reserve(c);
+      // One entry per pinned worker, each written by its own worker only.
+      result.placement.resize(std::min<std::size_t>(c, params.plan.placement.size()));
     } catch (const std::exception&) {
       records_fit = false;
     }

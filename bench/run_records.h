@@ -54,6 +54,8 @@ struct RunHooks {
   std::string (*cpu_feature_list)();
   /// Bytes of ordinary field memory the process may hold at once.
   std::uint64_t (*aligned_capacity)();
+  /// Pins the calling thread to one processor; false when the system refused.
+  bool (*pin_current_thread)(const platform::LogicalProcessor& lp);
 };
 
 /// The real facilities.

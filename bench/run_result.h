@@ -26,6 +26,7 @@ struct RunResult {
   std::vector<ThreadResult> results;  // order of completion
   std::string workload;
   std::string isa;
+  std::uint32_t duration_s = 0;  // after the clamp
 
   // What the run found out on its way, for the result file; each stays empty
   // when the run ended before reaching it.
@@ -34,7 +35,10 @@ struct RunResult {
   std::optional<bool> timer_compliant;
   std::optional<std::int64_t> initialization_ms;  // worker 0's view, as printed
   bool fields_allocated = false;  // every worker got its fields
-  platform::PlacementList placement;  // worker i ran pinned to entry i, when there is one
+  // Entry i: where worker i really ran pinned; empty where the system refused
+  // its placement entry. Workers beyond the list were not pinned.
+  std::vector<std::optional<platform::LogicalProcessor>> placement;
+  bool placement_refused = false;  // the warning about a refused entry was given
   std::string failure;  // the first message that ended the run early, as printed
 };
 
@@ -49,6 +53,7 @@ struct RunOutcome {
 struct RunRecord {
   RunResult result;
   RunOutcome outcome;
+  std::uint64_t field_bytes_per_thread = 0;  // what the plan counted for each worker's fields
 };
 
 }  // namespace bench

@@ -38,6 +38,7 @@ class Worker {
     if (end_line) c_.console.out("\n");
     c_.console.flush_out();
   }
+  void pin();
   bool timed_loop();
   // The solver's kernels run the chosen instruction set, which the check before
   // the run only warns about; the solver guards them and answers a refused
@@ -95,9 +96,25 @@ bool Worker::timed_loop() {
   }
 }
 
+// A refused entry leaves the worker where the system puts it; the run goes on,
+// but the first refusal of a run is said, and the record keeps the truth.
+void Worker::pin() {
+  const platform::PlacementList& placement = c_.params.plan.placement;
+  if (c_.index >= placement.size() || c_.index >= c_.result.placement.size()) return;
+  const platform::LogicalProcessor& lp = placement[c_.index];
+  if (c_.hooks.pin_current_thread(lp)) {
+    c_.result.placement[c_.index] = lp;
+    return;
+  }
+  std::lock_guard lock(c_.output_mutex);
+  if (c_.result.placement_refused) return;
+  c_.result.placement_refused = true;
+  c_.console.err(placement_refused_line(c_.index, std::uint32_t{lp.group} * 64 + lp.os));
+}
+
 void Worker::run() {
   const BenchParams& p = c_.params;
-  platform::pin_current_thread(p.plan.placement, c_.index);
+  pin();
 
   say(allocating_fields_line(p.large_pages));
   const std::int64_t init_start = c_.hooks.read_fast_counter();
@@ -188,6 +205,10 @@ void Worker::run() {
 
 std::string_view allocating_fields_line(bool large_pages) {
   return large_pages ? "allocating fields.... (large pages)" : "allocating fields.... ";
+}
+
+std::string placement_refused_line(std::uint32_t thread_index, std::uint32_t processor) {
+  return fmt::format("could not pin thread {} to processor {}: placement not applied\n", thread_index, processor);
 }
 
 std::string field_allocation_failure(std::uint32_t thread_index, std::string_view reason) {

@@ -13,6 +13,10 @@ OptError failure(const FileError& error) { return OptError::fail(file_error_text
 // holds the name: the next numbers are tried.
 constexpr std::uint64_t kTagAttempts = 64;
 
+// The system ends a chain of links long before this; the bound only keeps a
+// chain that changes while it is read from being followed for ever.
+constexpr int kMaxLinks = 64;
+
 // Creates a fresh temporary sibling of `path` holding `content`; its name goes
 // to `temporary`. Nothing is left behind on failure.
 FileError write_temporary(const std::string& path, std::string_view content, std::string& temporary) {
@@ -28,44 +32,66 @@ FileError write_temporary(const std::string& path, std::string_view content, std
   return error;
 }
 
-// What `path` names, after the refusals the check and the write share: an
-// empty name (it would become a temporary file in the current folder) and a
-// folder.
-FileError target_kind(const std::string& path, PathKind& kind) {
-  if (path.empty()) return {FileErrorKind::kNoSuchFolder, {}};
-  kind = os::path_kind(path);
-  if (kind == PathKind::kFolder) return {FileErrorKind::kIsFolder, {}};
-  return {};
+// The name at the end of the chain of links that starts at `path`: a new file
+// is put there, so that the links keep pointing at the result.
+std::string resolve_links(std::string path) {
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    const std::optional<std::string> target = os::read_link(path);
+    if (!target) break;
+    path = link_target_path(path, *target);
+  }
+  return path;
 }
 
 }  // namespace
 
-OptError check_file_writable(const std::string& path) {
+OutputFile::~OutputFile() {
+  if (held_ != os::kNoFile) (void)os::close_file(held_);
+}
+
+OptError OutputFile::prepare(const std::string& path) {
+  // An empty name would become a temporary file in the current folder.
+  if (path.empty()) return failure({FileErrorKind::kNoSuchFolder, {}});
   PathKind kind = PathKind::kMissing;
-  if (const FileError e = target_kind(path, kind); e.failed()) return failure(e);
+  if (const FileError e = os::path_kind(path, kind); e.failed()) return failure(e);
+  if (kind == PathKind::kFolder) return failure({FileErrorKind::kIsFolder, {}});
   if (kind == PathKind::kOther) {
-    if (const FileError e = os::check_write_access(path); e.failed()) return failure(e);
+    // A device or pipe cannot be renamed over; it gets the bytes themselves,
+    // through the path as given (the system resolves links such as /dev/stdout
+    // that name no file).
+    if (const FileError e = os::open_in_place(path, held_); e.failed()) return failure(e);
     return {};
   }
-  // The write goes through a temporary file in the same folder, so that is
-  // what must be possible.
+  std::string target = resolve_links(path);
+  // The write goes through a temporary file in the target's folder, so that is
+  // what must be possible; and the rename must be allowed to replace the file.
   std::string temporary;
-  if (const FileError e = write_temporary(path, {}, temporary); e.failed()) return failure(e);
+  if (const FileError e = write_temporary(target, {}, temporary); e.failed()) return failure(e);
   os::remove_file(temporary);
+  if (kind == PathKind::kRegular) {
+    ReplaceFacts facts;
+    const std::string folder(folder_of(target).empty() ? std::string_view(".") : folder_of(target));
+    if (const FileError e = os::replace_facts(target, folder, facts); e.failed()) return failure(e);
+    if (!may_replace(facts)) return failure({FileErrorKind::kPermissionDenied, {}});
+  }
+  target_ = std::move(target);
   return {};
 }
 
-OptError write_file_atomically(const std::string& path, std::string_view content) {
-  PathKind kind = PathKind::kMissing;
-  if (const FileError e = target_kind(path, kind); e.failed()) return failure(e);
-  if (kind == PathKind::kOther) {
-    // A device or pipe cannot be renamed over; it gets the bytes themselves.
-    if (const FileError e = os::write_existing_file(path, content); e.failed()) return failure(e);
+OptError OutputFile::write(std::string_view content) {
+  if (held_ != os::kNoFile) {
+    const os::FileHandle file = held_;
+    held_ = os::kNoFile;
+    const FileError written = os::write_to(file, content);
+    const FileError closed = os::close_file(file);
+    if (written.failed()) return failure(written);
+    if (closed.failed()) return failure(closed);
     return {};
   }
+  if (target_.empty()) return failure({FileErrorKind::kNoSuchFolder, {}});
   std::string temporary;
-  if (const FileError e = write_temporary(path, content, temporary); e.failed()) return failure(e);
-  if (const FileError e = os::replace_file(temporary, path); e.failed()) {
+  if (const FileError e = write_temporary(target_, content, temporary); e.failed()) return failure(e);
+  if (const FileError e = os::replace_file(temporary, target_); e.failed()) {
     os::remove_file(temporary);
     return failure(e);
   }

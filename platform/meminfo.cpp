@@ -1,6 +1,7 @@
 #include "platform/meminfo.h"
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -31,6 +32,17 @@ std::uint64_t meminfo_bytes(std::string_view meminfo, std::string_view key) {
     return value * 1024;
   }
   return 0;
+}
+
+std::optional<std::uint64_t> huge_page_pool_bytes(std::string_view meminfo) {
+  // A free count of 0 is an answer too, so the field's presence decides.
+  const std::string_view free_key = "HugePages_Free:";
+  const bool listed = meminfo.substr(0, free_key.size()) == free_key ||
+                      meminfo.find("\n" + std::string(free_key)) != std::string_view::npos;
+  const std::uint64_t page = meminfo_bytes(meminfo, "Hugepagesize");
+  if (!listed || page == 0) return std::nullopt;
+  const std::uint64_t pages = meminfo_bytes(meminfo, "HugePages_Free");
+  return pages > UINT64_MAX / page ? UINT64_MAX : pages * page;
 }
 
 }  // namespace platform

@@ -42,6 +42,11 @@ std::optional<std::uint64_t> field_memory_budget(std::uint64_t capacity, std::ui
 /// uses it, so it never chooses more workers than the allocations admit.
 std::optional<std::uint64_t> field_memory_budget();
 
+/// The memory a run plans its large-page fields in: the system's pool of free
+/// large pages where it keeps one apart from ordinary memory (Linux's huge
+/// pages), else `field_memory_budget` (Windows takes them from ordinary memory).
+std::optional<std::uint64_t> large_page_budget();
+
 /// `size_bytes` rounded up to a multiple of `minimum`; 0 when `minimum` is 0
 /// or the rounded size does not fit in 64 bits.
 std::uint64_t round_to_large_pages(std::uint64_t size_bytes, std::uint64_t minimum);

@@ -3,6 +3,7 @@
 // The system calls behind the memory services. Each backend implements these.
 
 #include <cstdint>
+#include <optional>
 
 namespace platform::os {
 
@@ -20,6 +21,9 @@ void unmap_large_pages(void* block);
 /// Bytes that aligned blocks may hold at once; UINT64_MAX when the system
 /// itself refuses blocks it cannot back.
 std::uint64_t aligned_capacity();
+/// Bytes of the free large pages kept apart from ordinary memory; absent where
+/// the system keeps no such pool or it cannot be read.
+std::optional<std::uint64_t> large_page_pool_bytes();
 /// Available physical memory in bytes; 0 on failure.
 std::uint64_t available_memory_bytes();
 

@@ -40,4 +40,9 @@ std::optional<std::uint64_t> field_memory_budget() {
   return field_memory_budget(os::aligned_capacity(), os::available_memory_bytes());
 }
 
+std::optional<std::uint64_t> large_page_budget() {
+  if (const std::optional<std::uint64_t> pool = os::large_page_pool_bytes()) return pool;
+  return field_memory_budget();
+}
+
 }  // namespace platform

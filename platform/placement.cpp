@@ -97,4 +97,12 @@ GroupAffinity affinity_of(const LogicalProcessor& lp) {
   return GroupAffinity{lp.group, std::uint64_t{1} << (lp.os & 63)};
 }
 
+PlacementList allowed_placement(PlacementList placement, const std::optional<std::vector<std::uint32_t>>& allowed) {
+  if (!allowed) return placement;
+  std::erase_if(placement, [&](const LogicalProcessor& lp) {
+    return std::find(allowed->begin(), allowed->end(), std::uint32_t{lp.group} * 64 + lp.os) == allowed->end();
+  });
+  return placement;
+}
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -54,15 +55,17 @@ PlacementList build_placement(const Topology& topology, ThreadingMode mode);
 GroupAffinity affinity_of(const LogicalProcessor& lp);
 
 namespace os {
-/// Binds the calling thread to the processors of `affinity`; failure is
-/// ignored and leaves the thread where the system put it.
-void set_current_thread_affinity(GroupAffinity affinity);
+/// Binds the calling thread to the processors of `affinity`; false when the
+/// system refused, which leaves the thread where the system put it.
+bool set_current_thread_affinity(GroupAffinity affinity);
 }  // namespace os
 
-/// Pins the calling thread to `placement[index]`; does nothing when `index`
-/// is at or beyond the end of the list.
-inline void pin_current_thread(std::span<const LogicalProcessor> placement, std::uint32_t index) {
-  if (index < placement.size()) os::set_current_thread_affinity(affinity_of(placement[index]));
-}
+/// Pins the calling thread to `lp` alone; false when the system refused.
+inline bool pin_current_thread(const LogicalProcessor& lp) { return os::set_current_thread_affinity(affinity_of(lp)); }
+
+/// The entries of `placement` that lie in `allowed` (numbered group × 64 + bit),
+/// in their order: a process confined to some processors (a container's limit)
+/// cannot be pinned to the others. All of them when `allowed` is absent.
+PlacementList allowed_placement(PlacementList placement, const std::optional<std::vector<std::uint32_t>>& allowed);
 
 }  // namespace platform

@@ -51,9 +51,24 @@ std::string os_release_value(std::string_view text, std::string_view key);
 namespace os {
 /// The backend's answers, parsed with the helpers above where they are text.
 SystemFacts system_facts();
+/// The processors this process may run on, numbered group × 64 + bit; absent
+/// where the system does not say (Windows) or the query failed.
+std::optional<std::vector<std::uint32_t>> allowed_processors();
 }  // namespace os
 
-/// The facts of this system.
+/// The facts of this system. The allowed processors are the process's as
+/// they are now, so read them before any thread is pinned.
 inline SystemFacts read_system_facts() { return os::system_facts(); }
+
+/// See `os::allowed_processors`.
+inline std::optional<std::vector<std::uint32_t>> allowed_processors() { return os::allowed_processors(); }
+
+/// The counts of this machine's processor-relationship records; the logical
+/// processors from the system's own count when the records say nothing.
+inline ProcessorCounts read_processor_counts() {
+  ProcessorCounts counts = count_processors(os::read_processor_relations());
+  if (counts.logical_processors == 0) counts.logical_processors = os::processor_count();
+  return counts;
+}
 
 }  // namespace platform

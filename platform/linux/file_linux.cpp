@@ -1,10 +1,14 @@
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <vector>
 
 #include "platform/file_os.h"
 
@@ -34,16 +38,17 @@ FileError from_errno(int error_number) {
   }
 }
 
-FileError write_all(int fd, std::string_view content) {
+// The error number of the first failed write; 0 when all was written.
+int write_all(int fd, std::string_view content) {
   while (!content.empty()) {
     const ssize_t n = write(fd, content.data(), content.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      return from_errno(errno);
+      return errno;
     }
     content.remove_prefix(static_cast<std::size_t>(n));
   }
-  return {};
+  return 0;
 }
 
 // close() can report a write the kernel deferred; it is not retried.
@@ -55,30 +60,85 @@ FileError close_checked(int fd, FileError so_far) {
 
 }  // namespace
 
-PathKind path_kind(const std::string& path) {
+FileError path_kind(const std::string& path, PathKind& kind) {
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return PathKind::kMissing;
-  if (S_ISDIR(info.st_mode)) return PathKind::kFolder;
-  if (S_ISREG(info.st_mode)) return PathKind::kRegular;
-  return PathKind::kOther;
+  kind = PathKind::kMissing;
+  if (stat(path.c_str(), &info) != 0) return errno == ENOENT ? FileError{} : from_errno(errno);
+  if (S_ISDIR(info.st_mode)) {
+    kind = PathKind::kFolder;
+  } else if (S_ISREG(info.st_mode)) {
+    kind = PathKind::kRegular;
+  } else {
+    kind = PathKind::kOther;
+  }
+  return {};
 }
 
-FileError check_write_access(const std::string& path) {
-  return access(path.c_str(), W_OK) == 0 ? FileError{} : from_errno(errno);
+std::optional<std::string> read_link(const std::string& path) {
+  std::vector<char> buffer(256);
+  for (;;) {
+    const ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n < 0) return std::nullopt;
+    if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(n));
+    buffer.resize(buffer.size() * 2);
+  }
 }
+
+FileError replace_facts(const std::string& path, const std::string& folder, ReplaceFacts& facts) {
+  struct stat file {};
+  struct stat parent {};
+  if (stat(path.c_str(), &file) != 0 || stat(folder.c_str(), &parent) != 0) return from_errno(errno);
+  facts.sticky_folder = (parent.st_mode & S_ISVTX) != 0;
+  facts.user = geteuid();
+  facts.privileged = facts.user == 0;
+  facts.file_owner = file.st_uid;
+  facts.folder_owner = parent.st_uid;
+  return {};
+}
+
+FileError open_in_place(const std::string& path, FileHandle& file) {
+  // Without O_NONBLOCK a pipe nobody reads would hold the open for ever.
+  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return from_errno(errno);
+  // The write itself waits for a slow reader.
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    close(fd);
+    return from_errno(error);
+  }
+  file = fd;
+  return {};
+}
+
+FileError write_to(FileHandle file, std::string_view content) {
+  // A reader that left raises SIGPIPE, which would end the process without a
+  // word: blocked for this thread during the write, and taken back if raised.
+  sigset_t pipe_signal;
+  sigset_t previous;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  const bool blocked = pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous) == 0;
+  const int error = write_all(static_cast<int>(file), content);
+  if (blocked) {
+    if (error == EPIPE && !sigismember(&previous, SIGPIPE)) {
+      const timespec no_wait{};
+      while (sigtimedwait(&pipe_signal, nullptr, &no_wait) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  }
+  return from_errno(error);
+}
+
+FileError close_file(FileHandle file) { return close(static_cast<int>(file)) == 0 ? FileError{} : from_errno(errno); }
 
 FileError write_new_file(const std::string& path, std::string_view content) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return from_errno(errno);
-  FileError error = write_all(fd, content);
+  FileError error = from_errno(write_all(fd, content));
   if (!error.failed() && fsync(fd) != 0) error = from_errno(errno);
   return close_checked(fd, error);
-}
-
-FileError write_existing_file(const std::string& path, std::string_view content) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return from_errno(errno);
-  return close_checked(fd, write_all(fd, content));
 }
 
 FileError replace_file(const std::string& from, const std::string& to) {

@@ -125,6 +125,8 @@ void unmap_large_pages(void* block) {
 
 std::uint64_t aligned_capacity() { return heap_ledger().capacity(&read_available); }
 
+std::optional<std::uint64_t> large_page_pool_bytes() { return huge_page_pool_bytes(read_meminfo()); }
+
 std::uint64_t available_memory_bytes() { return read_available(); }
 
 }  // namespace platform::os

@@ -16,6 +16,8 @@ std::string read_text(const char* path) { return read_text_file(path).value_or("
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 
+}  // namespace
+
 std::optional<std::vector<std::uint32_t>> allowed_processors() {
   // The set's size must cover the kernel's processor limit; grow until it does.
   for (int count = 1024; count <= (1 << 20); count *= 2) {
@@ -36,8 +38,6 @@ std::optional<std::vector<std::uint32_t>> allowed_processors() {
   }
   return std::nullopt;
 }
-
-}  // namespace
 
 SystemFacts system_facts() {
   SystemFacts facts;

@@ -44,6 +44,9 @@ void unmap_large_pages(void* block) {
 // block that would pass it, so no ledger is needed.
 std::uint64_t aligned_capacity() { return UINT64_MAX; }
 
+// Large pages come out of ordinary physical memory here.
+std::optional<std::uint64_t> large_page_pool_bytes() { return std::nullopt; }
+
 std::uint64_t available_memory_bytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof(status);

@@ -30,6 +30,8 @@ Fn ntdll_function(const char* name) {
 
 }  // namespace
 
+std::optional<std::vector<std::uint32_t>> allowed_processors() { return std::nullopt; }
+
 SystemFacts system_facts() {
   SystemFacts facts;
   wchar_t host[256] = {};

@@ -22,9 +22,9 @@ ResultRecord pinned_run() {
   r.options.duration = 1;
   r.options.size = 64;
   r.options.threading = "numa";
-  r.duration_s = 1;
-  r.field_bytes_per_thread = 18399744;
+  r.run.field_bytes_per_thread = 18399744;
   bench::RunResult& result = r.run.result;
+  result.duration_s = 1;
   result.thread_count = 2;
   result.results = {{1, 1000, 1000000, 10, 100000000}, {0, 1004, 2000000, 10, 100000000}};
   result.fast_timer = platform::TimerInfo{1000000000, 0, platform::TimerSource::kItsc};
@@ -120,7 +120,7 @@ TEST(ResultFile, OddInputsStillGiveValidJson) {
   r.command_line.push_back("r\xE9sultat.json");
   // A thread count no machine holds must not wrap the total.
   r.run.result.thread_count = 4000000000u;
-  r.field_bytes_per_thread = UINT64_MAX / 1000;
+  r.run.field_bytes_per_thread = UINT64_MAX / 1000;
   // A worker whose fast timer measured nothing has no rate.
   r.run.result.results[0].fast_us = 0;
   const Json j = Json::parse(result_json(r));

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <string>
@@ -36,6 +37,7 @@ struct Script {
   bool isa_supported = true;
   std::uint64_t coarse_base = 0;
   std::uint64_t capacity = UINT64_MAX;
+  std::vector<std::uint32_t> refused_processors;  // pinning there fails
 };
 constexpr std::int64_t kEveryone = -2;
 Script script;
@@ -106,6 +108,11 @@ RunHooks fake_hooks() {
   h.cpu_brand_string = [] { return std::string("Fake CPU"); };
   h.cpu_feature_list = [] { return std::string("SSE2 AVX"); };
   h.aligned_capacity = [] { return script.capacity; };
+  // The test's threads stay where they are; only the answer is played.
+  h.pin_current_thread = [](const platform::LogicalProcessor& lp) {
+    const auto& refused = script.refused_processors;
+    return std::find(refused.begin(), refused.end(), lp.os) == refused.end();
+  };
   return h;
 }
 
@@ -429,6 +436,34 @@ TEST_F(CoordinatorTest, RecordsTheFactsAndTheFirstFailure) {
   EXPECT_EQ(s.failure, "avx2 support not detected\nisa support check failed; aborting\n");
   EXPECT_FALSE(s.fast_timer.has_value());
   EXPECT_FALSE(s.timer_compliant.has_value());
+}
+
+// Where a worker really ran is recorded, not where the plan meant it to: a
+// refused entry stays empty, and the first refusal alone is told.
+TEST_F(CoordinatorTest, RefusedPlacementIsRecordedAndToldOnce) {
+  FakeRun run(4, "numa");
+  run.plan.placement = {{0, 0, 0, 0}, {0, 1, 5, 0}, {0, 2, 6, 0}};  // worker 3 is not pinned
+  script.refused_processors = {5, 6};
+  const bench::RunResult r = run.go();
+  EXPECT_EQ(r.results.size(), 4u);  // the run goes on
+  ASSERT_EQ(r.placement.size(), 3u);
+  ASSERT_TRUE(r.placement[0].has_value());
+  EXPECT_EQ(r.placement[0]->os, 0u);
+  EXPECT_FALSE(r.placement[1].has_value());
+  EXPECT_FALSE(r.placement[2].has_value());
+  EXPECT_TRUE(r.failure.empty());
+  const std::string& err = run.console.err_text;
+  EXPECT_TRUE(err == "could not pin thread 1 to processor 5: placement not applied\n" ||
+              err == "could not pin thread 2 to processor 6: placement not applied\n")
+      << err;
+
+  script.refused_processors.clear();
+  FakeRun pinned(2, "numa");
+  pinned.plan.placement = {{0, 0, 0, 0}, {0, 1, 1, 0}};
+  const bench::RunResult p = pinned.go();
+  ASSERT_EQ(p.placement.size(), 2u);
+  EXPECT_TRUE(p.placement[0].has_value() && p.placement[1].has_value());
+  EXPECT_EQ(pinned.console.err_text, "");
 }
 
 }  // namespace

@@ -114,6 +114,21 @@ TEST(ThreadCountTest, AutomaticCountIsAlwaysGrantedByTheMemoryCheck) {
   EXPECT_EQ(automatic_count(open, 8, 512), 8u);
 }
 
+TEST(ThreadCountTest, LargePagesArePlannedInWholePagesOfTheirPool) {
+  constexpr std::uint64_t kTwoMiB = 2ull << 20;
+  // Grid 64: E and H are 8.77 MiB each, so each maps five pages.
+  EXPECT_EQ(bench::field_bytes_per_thread(64, true, kTwoMiB), 20 * kTwoMiB / 2);
+  EXPECT_EQ(bench::field_bytes_per_thread(64, false, kTwoMiB), solver::field_request_per_thread(64));
+  EXPECT_EQ(bench::field_bytes_per_thread(64, true, 0), solver::field_request_per_thread(64));
+  EXPECT_EQ(bench::field_bytes_per_thread(8192, true, 1ull << 63), UINT64_MAX);
+  // 12 free pages hold one worker of grid 64, though ordinary memory would
+  // hold both cores' workers.
+  const std::uint64_t per_thread = bench::field_bytes_per_thread(64, true, kTwoMiB);
+  EXPECT_EQ(bench::choose_thread_count(0, 2, platform::huge_page_pool_bytes("HugePages_Free: 12\nHugepagesize: 2048 kB\n"),
+                                       per_thread),
+            1u);
+}
+
 TEST(ThreadCountTest, GivenCountIsTakenAsIs) {
   EXPECT_EQ(bench::choose_thread_count(3, 8, 0, 1), 3u);
   EXPECT_EQ(bench::choose_thread_count(100000, 2, 1, 1ull << 40), 100000u);

@@ -6,7 +6,9 @@ Usage: check_result.py <schema> <result file> <stdout file> <stderr file>
 
 Besides the schema: "schema" is the first key, the exit code and the arguments
 are the run's, the score equals the printed one at its printed precision, every table
-row has its thread, and an invalid result's reason is what standard error said.
+row has its thread, an invalid result's reason is what standard error said, the
+field memory is what the run asks for, and every thread was pinned to a processor
+the process was allowed to use.
 """
 import json
 import re
@@ -52,6 +54,23 @@ def main():
         fail(f"exit code {verdict['exit_code']} in the file, {exit_code} from the run")
     if result["run"]["command_line"][1:] != args:
         fail(f"command line {result['run']['command_line'][1:]} in the file, {args} given")
+
+    # E and H of 32 bytes per cell over the grid and its halo, H starting 1 KiB
+    # into its block; with large pages each block takes whole pages.
+    run = result["run"]
+    cells = (run["options"]["size"] + 2) ** 3
+    blocks = [32 * cells, 32 * cells + 1024]
+    page = result["machine"]["large_page_bytes"]
+    if run["options"]["large_pages_requested"] and page:
+        blocks = [-(-b // page) * page for b in blocks]
+    if run["field_bytes_per_thread"] != sum(blocks):
+        fail(f"field_bytes_per_thread {run['field_bytes_per_thread']}, the run asks for {sum(blocks)}")
+
+    allowed = result["machine"]["allowed_processors"]
+    if allowed is not None:
+        for t in result["threads"]:
+            if t["processor"] is not None and t["processor"] not in allowed:
+                fail(f"thread {t['index']} recorded on processor {t['processor']}, allowed are {allowed}")
 
     printed = re.search(r"\nfinal score: ([0-9.e+]+) MGups\n", out)
     if verdict["valid"]:

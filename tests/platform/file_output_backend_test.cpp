@@ -39,18 +39,25 @@ class FileOutputBackend : public testing::Test {
   fs::path dir_;
 };
 
+// One check before the run, one write after it.
+OptError write_file(const std::string& path, std::string_view content) {
+  OutputFile file;
+  if (OptError e = file.prepare(path); e.failed()) return e;
+  return file.write(content);
+}
+
 TEST_F(FileOutputBackend, WritesAndReplacesWholeFiles) {
   const std::string target = path("r.json");
-  EXPECT_TRUE(check_file_writable(target).ok());
+  OutputFile probe;
+  EXPECT_TRUE(probe.prepare(target).ok());
   EXPECT_EQ(listing(), "");  // the probe leaves nothing
 
-  ASSERT_TRUE(write_file_atomically(target, "{\"a\": 1}\n").ok());
+  ASSERT_TRUE(write_file(target, "{\"a\": 1}\n").ok());
   EXPECT_EQ(read(target), "{\"a\": 1}\n");
   // A longer and then a shorter text: each replaces the file, none is appended.
-  ASSERT_TRUE(write_file_atomically(target, std::string(100000, 'x')).ok());
-  ASSERT_TRUE(write_file_atomically(target, "short").ok());
+  ASSERT_TRUE(write_file(target, std::string(100000, 'x')).ok());
+  ASSERT_TRUE(write_file(target, "short").ok());
   EXPECT_EQ(read(target), "short");
-  EXPECT_TRUE(check_file_writable(target).ok());  // an existing file is no obstacle
   EXPECT_EQ(listing(), "r.json ");
 }
 
@@ -64,8 +71,10 @@ TEST_F(FileOutputBackend, RefusesWhatCannotBeWritten) {
       {"", "No such file or directory"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(check_file_writable(c.path).message(), c.reason) << c.path;
-    EXPECT_EQ(write_file_atomically(c.path, "text").message(), c.reason) << c.path;
+    OutputFile file;
+    EXPECT_EQ(file.prepare(c.path).message(), c.reason) << c.path;
+    // A write without a successful check writes nothing.
+    EXPECT_TRUE(file.write("text").failed()) << c.path;
   }
   EXPECT_EQ(listing(), "");
 }

@@ -44,6 +44,15 @@ TEST(Meminfo, FieldsInBytes) {
   EXPECT_EQ(meminfo_bytes(meminfo, "Missing"), 0u);
 }
 
+TEST(Meminfo, HugePagePoolIsFreePagesTimesTheirSize) {
+  EXPECT_EQ(huge_page_pool_bytes("HugePages_Total: 12\nHugePages_Free: 10\nHugepagesize: 2048 kB\n"), 10 * kTwoMiB);
+  // None free is an answer; a system without the pool's fields gives none.
+  EXPECT_EQ(huge_page_pool_bytes("HugePages_Free:       0\nHugepagesize:       2048 kB\n"), 0u);
+  EXPECT_EQ(huge_page_pool_bytes("MemTotal: 1024 kB\nHugepagesize: 2048 kB\n"), std::nullopt);
+  EXPECT_EQ(huge_page_pool_bytes("HugePages_Free: 10\n"), std::nullopt);
+  EXPECT_EQ(huge_page_pool_bytes("HugePages_Free: 18446744073709551615\nHugepagesize: 1048576 kB\n"), UINT64_MAX);
+}
+
 }  // namespace
 }  // namespace platform
 

@@ -146,6 +146,21 @@ TEST(PlacementTest, EmptyAndOsManagers) {
   EXPECT_TRUE(build_phte_placement(bare).empty());
 }
 
+TEST(PlacementTest, OnlyAllowedProcessorsArePlaced) {
+  // A container limited to processors 0-3 and 9 on the two-node machine: the
+  // numa order keeps its order over what is left, and nothing else is pinned.
+  const PlacementList all = build_numa_placement(two_node_topology());
+  const PlacementList some = platform::allowed_placement(all, std::vector<std::uint32_t>{9, 0, 1, 2, 3});
+  std::vector<std::uint32_t> processors;
+  for (const auto& lp : some) processors.push_back(lp.os);
+  EXPECT_EQ(processors, (std::vector<std::uint32_t>{0, 2, 1, 9, 3}));
+  // Unknown limits change nothing; processors of group 1 count from 64.
+  EXPECT_EQ(platform::allowed_placement(all, std::nullopt).size(), all.size());
+  const PlacementList grouped{{0, 0, 1, 1}, {0, 1, 1, 0}};
+  EXPECT_EQ(platform::allowed_placement(grouped, std::vector<std::uint32_t>{65}).size(), 1u);
+  EXPECT_TRUE(platform::allowed_placement(all, std::vector<std::uint32_t>{}).empty());
+}
+
 TEST(PlacementTest, ModeNamesAndAffinity) {
   using platform::ThreadingMode;
   EXPECT_EQ(platform::threading_mode_from_name("numa"), ThreadingMode::kNuma);

@@ -71,11 +71,33 @@ TEST(SystemFacts, CountsProcessorsCoresPackagesNodesAndGroups) {
 }
 
 TEST(FileOutput, TemporarySiblingStaysInTheFolder) {
-  EXPECT_EQ(temporary_sibling("r.json", 7), ".r.json.7.tmp");
-  EXPECT_EQ(temporary_sibling("out/r.json", 7), "out/.r.json.7.tmp");
-  EXPECT_EQ(temporary_sibling("/a.b/r", 12), "/a.b/.r.12.tmp");
-  EXPECT_EQ(temporary_sibling("C:\\runs\\r.json", 3), "C:\\runs\\.r.json.3.tmp");
-  EXPECT_EQ(temporary_sibling("C:/runs\\sub/r.json", 3), "C:/runs\\sub/.r.json.3.tmp");
+  // A short name of its own, whatever the target's length.
+  EXPECT_EQ(temporary_sibling("r.json", 7), ".zelvo-7.tmp");
+  EXPECT_EQ(temporary_sibling("out/r.json", 7), "out/.zelvo-7.tmp");
+  EXPECT_EQ(temporary_sibling("/a.b/" + std::string(250, 'n'), 12), "/a.b/.zelvo-12.tmp");
+  EXPECT_EQ(temporary_sibling("C:\\runs\\r.json", 3), "C:\\runs\\.zelvo-3.tmp");
+  EXPECT_EQ(temporary_sibling("C:/runs\\sub/r.json", 3), "C:/runs\\sub/.zelvo-3.tmp");
+}
+
+TEST(FileOutput, LinksAreFollowedFromTheirOwnFolder) {
+  EXPECT_EQ(link_target_path("link.json", "real.json"), "real.json");
+  EXPECT_EQ(link_target_path("runs/link.json", "../real.json"), "runs/../real.json");
+  EXPECT_EQ(link_target_path("/dev/stdout", "/proc/self/fd/1"), "/proc/self/fd/1");
+  EXPECT_EQ(link_target_path("runs/link.json", "/srv/r.json"), "/srv/r.json");
+}
+
+TEST(FileOutput, StickyFoldersLetOnlyOwnersReplace) {
+  // user, file owner, folder owner
+  const ReplaceFacts open_folder{false, false, 1000, 0, 0};
+  const ReplaceFacts others_file{true, false, 1000, 1001, 0};
+  const ReplaceFacts own_file{true, false, 1000, 1000, 0};
+  const ReplaceFacts own_folder{true, false, 1000, 1001, 1000};
+  const ReplaceFacts privileged{true, true, 0, 1001, 1002};
+  EXPECT_TRUE(may_replace(open_folder));
+  EXPECT_FALSE(may_replace(others_file));  // /tmp/r.json of another user
+  EXPECT_TRUE(may_replace(own_file));
+  EXPECT_TRUE(may_replace(own_folder));
+  EXPECT_TRUE(may_replace(privileged));
 }
 
 TEST(FileOutput, ReasonsReadTheSameOnEverySystem) {

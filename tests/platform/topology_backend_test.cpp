@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/placement.h"
+#include "platform/system_facts.h"
 #include "platform/topology.h"
 
 namespace {
@@ -41,17 +42,18 @@ TEST(TopologyBackendTest, CacheMatchesDirectDetection) {
   EXPECT_EQ(print_topology(cache.get_topology()), print_topology(platform::detect_topology()));
 }
 
-TEST(TopologyBackendTest, PinningOnAFreshThreadDoesNotFail) {
-  // The outcome of the affinity call is not observable here; this checks that
-  // pinning to the first entry and to an index past the end both return.
+TEST(TopologyBackendTest, PinningTellsWhetherItWasApplied) {
+  // The first allowed entry takes; a processor no system numbers is refused.
   platform::TopologyCache cache;
-  const platform::PlacementList list = build_numa_placement(cache.get_topology());
+  const platform::PlacementList list =
+      allowed_placement(build_numa_placement(cache.get_topology()), platform::allowed_processors());
   std::thread worker([&] {
-    platform::pin_current_thread(list, 0);
-    platform::pin_current_thread(list, static_cast<std::uint32_t>(list.size()));
+    if (!list.empty()) {
+      EXPECT_TRUE(platform::pin_current_thread(list[0]));
+    }
+    EXPECT_FALSE(platform::pin_current_thread(platform::LogicalProcessor{0, 0, 63, 65535}));
   });
   worker.join();
-  SUCCEED();
 }
 
 }  // namespace
