@@ -25,6 +25,10 @@ FileError path_kind(const std::string& path, PathKind& kind);
 std::optional<std::string> read_link(const std::string& path);
 /// The owners of the existing `path` and of the folder `folder` that holds it.
 FileError replace_facts(const std::string& path, const std::string& folder, ReplaceFacts& facts);
+/// When the existing file `path` is the file that standard output or standard
+/// error writes into, a second handle of that stream, sharing its position, so
+/// that what is written through it follows the stream's text; else kNoFile.
+FileHandle standard_stream_of(const std::string& path);
 /// Opens the existing `path` for writing without creating, truncating or
 /// replacing it, and without waiting for a pipe's reader (none is an error).
 FileError open_in_place(const std::string& path, FileHandle& file);

@@ -62,6 +62,13 @@ OptError OutputFile::prepare(const std::string& path) {
     if (const FileError e = os::open_in_place(path, held_); e.failed()) return failure(e);
     return {};
   }
+  if (kind == PathKind::kRegular) {
+    // The console's own file (`--json /dev/stdout > out.txt`): a new file would
+    // take its name while the console went on into the old one, unreachable.
+    // The result goes into the console's stream instead, after its text.
+    held_ = os::standard_stream_of(path);
+    if (held_ != os::kNoFile) return {};
+  }
   std::string target = resolve_links(path);
   // The write goes through a temporary file in the target's folder, so that is
   // what must be possible; and the rename must be allowed to replace the file.

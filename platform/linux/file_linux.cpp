@@ -96,6 +96,20 @@ FileError replace_facts(const std::string& path, const std::string& folder, Repl
   return {};
 }
 
+FileHandle standard_stream_of(const std::string& path) {
+  struct stat file {};
+  if (stat(path.c_str(), &file) != 0) return kNoFile;
+  for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat info {};
+    if (fstat(stream, &info) != 0 || info.st_dev != file.st_dev || info.st_ino != file.st_ino) continue;
+    // A duplicate shares the stream's file position; opening the name anew
+    // would write over the stream's text.
+    const int fd = fcntl(stream, F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0) return fd;
+  }
+  return kNoFile;
+}
+
 FileError open_in_place(const std::string& path, FileHandle& file) {
   // Without O_NONBLOCK a pipe nobody reads would hold the open for ever.
   const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

@@ -103,6 +103,31 @@ FileError replace_facts(const std::string&, const std::string&, ReplaceFacts& fa
   return {};
 }
 
+FileHandle standard_stream_of(const std::string& path) {
+  const HANDLE file = CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  if (!known) return kNoFile;
+  for (const DWORD stream : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    const HANDLE handle = GetStdHandle(stream);
+    BY_HANDLE_FILE_INFORMATION other{};
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr || GetFileType(handle) != FILE_TYPE_DISK ||
+        GetFileInformationByHandle(handle, &other) == 0 || other.dwVolumeSerialNumber != info.dwVolumeSerialNumber ||
+        other.nFileIndexHigh != info.nFileIndexHigh || other.nFileIndexLow != info.nFileIndexLow) {
+      continue;
+    }
+    // A duplicate shares the stream's file pointer, so the result follows its text.
+    HANDLE copy = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+      return reinterpret_cast<FileHandle>(copy);
+    }
+  }
+  return kNoFile;
+}
+
 FileError open_in_place(const std::string& path, FileHandle& file) {
   const HANDLE handle = CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

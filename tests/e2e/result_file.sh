@@ -113,8 +113,7 @@ wait "$reader"
 $check "$tmp/piped.json" "$tmp/out" "$tmp/err" "$rc" -d 1 -s 64 -n 1 --json "$tmp/pipe" || say "pipe: what came through fails its check"
 
 # A symbolic link is written through and stays a link, also when its target
-# does not exist yet or lies in another folder; a link to standard output that
-# goes to a file replaces that file, never the link.
+# does not exist yet or lies in another folder.
 mkdir "$tmp/links"
 echo old >"$tmp/links/real.txt"
 ln -s real.txt "$tmp/links/link.json"
@@ -128,8 +127,20 @@ for link in links/link.json dangling.json; do
 done
 grep -q '"schema"' "$tmp/links/real.txt" || say "link: its target holds no result"
 grep -q '"schema"' "$tmp/links/new.json" 2>/dev/null || say "dangling link: its target was not made"
-"$program" -d 1 -s 64 -n 1 --json "$tmp/links/stdout" </dev/null >"$tmp/links/console.txt" 2>"$tmp/err"
-[ -L "$tmp/links/stdout" ] || say "link to standard output: the link was replaced"
+# A link to standard output that goes to a file, and that file named itself:
+# the result follows the console's text in it, which stays whole, and the link
+# stays.
+for name in links/stdout links/console.txt; do
+  "$program" -d 1 -s 64 -n 1 --json "$tmp/$name" </dev/null >"$tmp/links/console.txt" 2>"$tmp/err"
+  rc=$?
+  [ "$rc" -eq 0 ] || say "$name as standard output: exit code $rc: $(err_text)"
+  [ -L "$tmp/links/stdout" ] || say "$name as standard output: the link was replaced"
+  # The score, then the result file, then the closing prompt.
+  order=$(grep -n -E '^final score: |^  "schema": |^press enter to exit$' "$tmp/links/console.txt" |
+    cut -d: -f2 | cut -c1-8 | tr '\n' '|')
+  [ "$order" = 'final sc|  "schem|press en|' ] ||
+    say "$name as standard output: the file holds [$order], expected the score, the result, the prompt"
+done
 ls -A "$tmp/links" | grep -q '\.tmp$' && say "links: temporary files left: $(ls -A "$tmp/links")"
 
 # A name of 250 characters, which the system allows, takes a temporary name
