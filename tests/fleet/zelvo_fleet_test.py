@@ -126,8 +126,10 @@ class ReportTest(unittest.TestCase):
         self.assertIn("not a zelvo result file", failed["node6"])
         self.assertEqual(failed["node7"],
                          "no result file; its log ends with: field allocation failed")
-        self.assertEqual(report["summary"], {"nodes": 10, "groups": 3, "passed": 5, "invalid": 1,
-                                             "slow": 1, "failed": 3, "flagged": 5})
+        self.assertEqual(report["summary"], {"nodes": 10, "groups": 3, "runs": 7, "passed": 5,
+                                             "invalid": 1, "slow": 1, "unsteady": 0,
+                                             "throttled": 0, "failed": 3, "flagged": 5,
+                                             "runs_without_in_run_verdict": 6})
         # The text: one row per node, every failed node named, the summary last.
         for node in ("node1", "node2", "node3", "node4", "node10", "node11", "node20"):
             self.assertRegex(out, rf"\n  {node} +(AMD|Intel)")
@@ -255,7 +257,7 @@ class HostileFolderTest(unittest.TestCase):
             ({"x.json": '{"schema": "zelvo-result/1"'}, "x", "corrupt or partial JSON"),
             ({"x.json": b"\xff\xfe\x00garbage"}, "x", "not UTF-8"),
             ({"x.json": "[1, 2]"}, "x", "not a zelvo result file"),
-            ({"x.json": '{"schema": "zelvo-result/2"}'}, "x", 'schema "zelvo-result/2"'),
+            ({"x.json": '{"schema": "zelvo-result/3"}'}, "x", 'schema "zelvo-result/3"'),
             ({"x.json": "[" * 100000 + "]" * 100000}, "x", "corrupt"),
             ({"x.json": spoilt("result", "score_mgups", value=None)}, "x", "without a score"),
             ({"x.json": spoilt("run", "options", "threads", value="2")}, "x", "threads is"),
