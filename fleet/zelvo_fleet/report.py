@@ -230,7 +230,21 @@ def summary_line(report):
 
 def flag_text(n):
     """A node's flags as its row shows them; the invalid one with its reasons."""
-    words = [f.upper() for f in n["flags"] if f != FLAG_INVALID]
+    words = []
+    for flag, what, figure in ((FLAG_SLOW, None, None),
+                               (FLAG_UNSTEADY, "unsteady", lambda r: f"varies {r['cv_pct']:.1f} %"),
+                               (FLAG_THROTTLED, "throttled",
+                                lambda r: f"ends {-r['change_pct']:.1f} % slower")):
+        if flag not in n["flags"]:
+            continue
+        # The in-run verdicts name their worst run; a spread shows in its own column.
+        runs = [r for r in n["results"] if what and r[what]]
+        if runs:
+            worst = max(runs, key=lambda r: r["cv_pct"] if what == "unsteady" else -r["change_pct"])
+            which = f"run {worst['run']} " if worst["run"] else ""
+            words.append(f"{flag.upper()}: {which}{figure(worst)}")
+        else:
+            words.append(flag.upper())
     if FLAG_INVALID in n["flags"]:
         # The reason as printed can take several lines; a row takes one.
         lines = (n["reason"] or "").splitlines()

@@ -411,6 +411,8 @@ def read_folder(folder):
                                  "error": _no_result(folder, node, None)})
             continue
         present = done.get(node, set()) - {None}
+        if node in done and not present and not logged.get(node):
+            continue  # only a stray file, which says so itself
         if not present and not logged.get(node):
             failures.append({"node": node, "run": None, "file": None,
                              "error": _no_result(folder, node, None)})
