@@ -76,10 +76,11 @@ def compare(base_path, new_path, fail_below_pct=None):
     (base_cpu, base_options), (new_cpu, new_options) = \
         ((r.processor, r.options) for r in (base_runs[0], new_runs[0]))
     if base_cpu != new_cpu:
-        raise UsageError(shown(f"BASE and NEW differ in processor: {base_cpu} and {new_cpu}"))
+        raise UsageError(shown(f"BASE and NEW differ in processor: \"{base_cpu}\" and "
+                               f"\"{new_cpu}\""))
     if base_options != new_options:
-        raise UsageError(shown(f"BASE and NEW differ in zelvo options: {_options(base_options)} "
-                               f"and {_options(new_options)}"))
+        raise UsageError(shown(f"BASE and NEW differ in zelvo options: "
+                               f"\"{_options(base_options)}\" and \"{_options(new_options)}\""))
     base, new = _side(base_path, base_runs), _side(new_path, new_runs)
     if base["median_mgups"] <= 0:
         raise UsageError("BASE has a median score of 0: no ratio")

@@ -619,9 +619,9 @@ class CompareTest(unittest.TestCase):
         base = self.side([100.0, 101.0])
         cases = [
             (self.side([100.0], brand=XEON),
-             f"BASE and NEW differ in processor: {EPYC} and {XEON}"),
+             f'BASE and NEW differ in processor: "{EPYC}" and "{XEON}"'),
             (self.side([100.0], options=("-d", "1", "-s", "128")),
-             "BASE and NEW differ in zelvo options: -d 1 -s 64 and -d 1 -s 128"),
+             'BASE and NEW differ in zelvo options: "-d 1 -s 64" and "-d 1 -s 128"'),
             (self.side([None], valid=False), "node1.1.json is an invalid run (timer "
                                              "disagreement); compare takes valid runs only"),
             (os.path.join(base, "missing.json"), "missing.json: cannot read: No such file"),
