@@ -1,6 +1,7 @@
 """compare: two sets of runs of the same settings, the ratio of their medians
 with a bootstrap interval, and one verdict."""
 
+import math
 import os
 import shlex
 import statistics
@@ -82,8 +83,9 @@ def compare(base_path, new_path, fail_below_pct=None):
         raise UsageError(shown(f"BASE and NEW differ in zelvo options: "
                                f"\"{_options(base_options)}\" and \"{_options(new_options)}\""))
     base, new = _side(base_path, base_runs), _side(new_path, new_runs)
-    if base["median_mgups"] <= 0:
-        raise UsageError("BASE has a median score of 0: no ratio")
+    # Every resampled median lies between a side's lowest and highest score.
+    if base["min_mgups"] <= 0 or not math.isfinite(new["max_mgups"] / base["min_mgups"]):
+        raise UsageError("BASE has a score too close to 0 to divide by")
     ratio = new["median_mgups"] / base["median_mgups"]
     pct = DEFAULT_TOLERANCE_PCT if fail_below_pct is None else fail_below_pct
     limit = (100 - pct) / 100

@@ -8,6 +8,7 @@ the thread's own timer since its timed loop began, in order.
 import bisect
 import dataclasses
 import math
+import operator
 import random
 import statistics
 
@@ -56,15 +57,14 @@ def updates_at(points, t):
     """A thread's cumulative updates at time t, linear between its points; the
     trace starts at (0, 0), when the timed loop began. Past the last point: the
     last point's updates."""
-    times = [0.0] + [s for s, _ in points]
-    counts = [0] + [u for _, u in points]
-    i = bisect.bisect_left(times, t)
-    if i >= len(times):
-        return float(counts[-1])
-    if times[i] == t or i == 0:
-        return float(counts[i])
-    t0, t1 = times[i - 1], times[i]
-    return counts[i - 1] + (counts[i] - counts[i - 1]) * (t - t0) / (t1 - t0)
+    i = bisect.bisect_left(points, t, key=operator.itemgetter(0))
+    if i == len(points):
+        return float(points[-1][1])
+    s1, u1 = points[i]
+    if s1 == t:
+        return float(u1)
+    s0, u0 = points[i - 1] if i else (0.0, 0)
+    return u0 + (u1 - u0) * (t - s0) / (s1 - s0)
 
 
 def rate(points, start, end):

@@ -626,10 +626,13 @@ class CompareTest(unittest.TestCase):
                                              "disagreement); compare takes valid runs only"),
             (os.path.join(base, "missing.json"), "missing.json: cannot read: No such file"),
             (scratch_folder(self), "no result files"),
+            # A ratio beyond any float, as BASE and NEW swapped.
+            (self.side([5e-324, 100.0]), "BASE has a score too close to 0 to divide by"),
         ]
         for new, message in cases:
             with self.subTest(message):
-                code, out, err = run_main(["compare", base, new])
+                code, out, err = run_main(["compare", *((new, base) if "BASE has" in message
+                                                        else (base, new))])
                 self.assertEqual((code, out), (2, ""))
                 self.assertIn(message, err)
                 self.assertEqual(err.count("\n"), 1)
