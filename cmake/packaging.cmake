@@ -92,8 +92,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${ZE
 # zelvo-fleet drives Slurm clusters: the Linux archive and package carry it, the
 # script with its package zelvo_fleet beside it in the archive. The modules are
 # listed, so no byte code of a run from the source tree goes along.
-set(ZELVO_FLEET_MODULES __init__.py constants.py errors.py local.py main.py report.py
-    results.py slurm.py text.py)
+set(ZELVO_FLEET_MODULES __init__.py compare.py constants.py errors.py local.py main.py
+    report.py results.py slurm.py stats.py text.py trace.py)
 list(TRANSFORM ZELVO_FLEET_MODULES PREPEND ${PROJECT_SOURCE_DIR}/fleet/zelvo_fleet/)
 if(NOT WIN32)
   install(PROGRAMS ${PROJECT_SOURCE_DIR}/fleet/zelvo-fleet DESTINATION . COMPONENT zelvo)

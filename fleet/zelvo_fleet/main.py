@@ -8,9 +8,12 @@ import sys
 
 from .constants import DEFAULT_OUT, DEFAULT_TOLERANCE_PCT, EXIT_ERROR, EXIT_FLAGGED, \
     EXIT_INTERRUPTED, EXIT_OK
+from .constants import DEFAULT_SPREAD_PCT, DEFAULT_THROTTLE_PCT
 from .errors import UsageError
 from .local import run_local
 from .report import build_report, format_report, plot_report
+from .compare import compare, format_compare
+from .trace import build_trace, format_trace, plot_trace
 from .slurm import read_job_folder, run_submit, say_running
 from .text import shown
 
@@ -36,7 +39,7 @@ def make_parser():
         prog="zelvo-fleet",
         description="Runs zelvo on many nodes through Slurm and reports the results.")
     commands = parser.add_subparsers(dest="command", required=True,
-                                     metavar="{submit,report,run}")
+                                     metavar="{submit,report,run,compare,trace}")
 
     submit = commands.add_parser(
         "submit", usage="zelvo-fleet submit [options] -- [zelvo options]",
@@ -65,11 +68,15 @@ def make_parser():
                              "<node>.N.json")
 
     report = commands.add_parser(
-        "report", help="compare the nodes of a job and flag the invalid and slow ones",
-        description="Reads every result file of a job folder and prints one row per node. Nodes "
-                    "with the same processor and the same zelvo options form a group; a node is "
-                    "flagged when its result is invalid, its file unusable, or its score more "
-                    "than PCT % below its group's median. Exit code 1 when any node is flagged.")
+        "report", help="compare the nodes of a job and flag the invalid, slow, unsteady and "
+                       "throttled ones",
+        description="Reads every result file of a job folder (<node>.json, or <node>.<k>.json for "
+                    "repeated runs) and prints one row per node, its score the median of its "
+                    "runs. Nodes with the same processor and the same zelvo options form a "
+                    "group; a node is flagged when a run is invalid or its file unusable, its "
+                    "score is more than PCT % below its group's median, its runs spread or a "
+                    "run varies too much, or a run slows down. Exit code 1 when any node is "
+                    "flagged.")
     report.add_argument("folder", metavar="DIR", help="a job's folder (as submit printed it)")
     report.add_argument("--tolerance", type=_tolerance, default=DEFAULT_TOLERANCE_PCT,
                         metavar="PCT",
@@ -80,6 +87,8 @@ def make_parser():
                         help="draw each group's scores into FILE (.png, .svg, .pdf; needs "
                              "matplotlib)")
     add_run_command(commands)
+    _add_steadiness(report)
+    _add_compare_and_trace(commands)
     return parser
 
 
@@ -126,6 +135,90 @@ def split_zelvo_options(argv):
 # ---------------------------------------------------------------------------
 
 
+# --- compare and trace, and the steadiness options they share with report ---
+
+def _add_steadiness(parser):
+    parser.add_argument("--spread", type=_tolerance, default=DEFAULT_SPREAD_PCT, metavar="PCT",
+                        help="flag a node whose runs spread more than PCT %% of their median, "
+                             "or a run whose rate per tenth varies more than that "
+                             f"[default: {DEFAULT_SPREAD_PCT:g}]")
+    parser.add_argument("--throttle", type=_tolerance, default=DEFAULT_THROTTLE_PCT,
+                        metavar="PCT",
+                        help="flag a run whose rate over its last third is more than PCT %% "
+                             f"below its first [default: {DEFAULT_THROTTLE_PCT:g}]")
+
+
+def _add_compare_and_trace(commands):
+    compare = commands.add_parser(
+        "compare", help="compare two sets of runs: faster, slower or no significant difference",
+        description="Compares the runs of NEW with those of BASE (each a result file or a "
+                    "folder of runs): the ratio of their median scores with a 95 % bootstrap "
+                    "interval, and one verdict. Both must have the same processor and zelvo "
+                    "options; every run must be valid.")
+    compare.add_argument("base", metavar="BASE", help="a result file or a folder of runs")
+    compare.add_argument("new", metavar="NEW", help="a result file or a folder of runs")
+    compare.add_argument("--fail-below", type=_tolerance, metavar="PCT",
+                         help="exit with 1 when NEW is slower than BASE by more than PCT %% "
+                              "with 95 %% confidence")
+    compare.add_argument("--json", action="store_true", help="print the comparison as JSON")
+
+    trace = commands.add_parser(
+        "trace", help="show one run's rate over time and judge its steadiness",
+        description="Prints each thread's rate per tenth of the run from a result file's "
+                    "progress trace, the run's variation and its last third against its first, "
+                    "and the verdict. Exit code 1 when the run is invalid, unsteady or "
+                    "throttled.")
+    trace.add_argument("file", metavar="FILE", help="a result file (zelvo --json)")
+    _add_steadiness(trace)
+    trace.add_argument("--json", action="store_true", help="print the trace as JSON")
+    trace.add_argument("--plot", metavar="OUT",
+                       help="draw every thread's rate and their sum over time into OUT (.png, "
+                            ".svg, .pdf; needs matplotlib)")
+
+
+def _print_json(doc):
+    # Strict and ASCII: no NaN or Infinity, and every control character escaped.
+    json.dump(doc, sys.stdout, indent=2, allow_nan=False, ensure_ascii=True)
+    sys.stdout.write("\n")
+
+
+def _need_matplotlib():
+    try:
+        import matplotlib  # noqa: F401
+    except ImportError:
+        raise UsageError("--plot needs matplotlib: install the Debian package "
+                         "python3-matplotlib") from None
+
+
+def _run_compare(args):
+    result = compare(args.base, args.new, args.fail_below)
+    if args.json:
+        _print_json(result)
+    else:
+        sys.stdout.write(format_compare(result))
+    return EXIT_FLAGGED if result["pass"] is False else EXIT_OK
+
+
+def _run_trace(args):
+    if args.plot:
+        _need_matplotlib()
+    trace = build_trace(args.file, args.spread, args.throttle)
+    if args.json:
+        _print_json({k: v for k, v in trace.items() if not k.startswith("_")})
+    else:
+        sys.stdout.write(format_trace(trace))
+    sys.stdout.flush()
+    if args.plot:
+        try:
+            plot_trace(trace, args.plot)
+        except (OSError, ValueError) as e:
+            print(shown(f"zelvo-fleet: cannot draw the plot {args.plot}: "
+                        f"{getattr(e, 'strerror', None) or e}"), file=sys.stderr)
+    return EXIT_FLAGGED if trace["flags"] else EXIT_OK
+
+# --- end of compare and trace ---
+
+
 # Where submit looks for its zelvo when the caller does not say: the package's
 # own folder, which is the script's in a source tree and in the tarball.
 _PACKAGE_HOME = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
@@ -142,6 +235,10 @@ def main(argv=None, home=_PACKAGE_HOME):
             return run_submit(args, zelvo_options, home)
         if args.command == "run":
             return run_local(args, zelvo_options, home)
+        if args.command == "compare":
+            return _run_compare(args)
+        if args.command == "trace":
+            return _run_trace(args)
         if args.plot:
             try:
                 import matplotlib  # noqa: F401
@@ -149,7 +246,7 @@ def main(argv=None, home=_PACKAGE_HOME):
                 raise UsageError("--plot needs matplotlib: install the Debian package "
                                  "python3-matplotlib") from None
         results, failures, running = read_job_folder(args.folder)
-        report = build_report(results, failures, args.tolerance)
+        report = build_report(results, failures, args.tolerance, args.spread, args.throttle)
         if running:
             report.update({"pass": False, "running": running})
         if not results and not failures and not running:

@@ -21,25 +21,50 @@ SCRIPT = os.path.join(FLEET, "zelvo-fleet")
 PACKAGE = os.path.join(FLEET, "zelvo_fleet")
 sys.path.insert(0, FLEET)
 from zelvo_fleet import main as cli, slurm  # noqa: E402
+from zelvo_fleet import stats  # noqa: E402
 from zelvo_fleet.report import build_report  # noqa: E402
 from zelvo_fleet.results import given_options, read_folder  # noqa: E402
 
 EPYC = "AMD EPYC 7B13 64-Core Processor"
+# A thread's rate per hundredth of a run, in updates per second.
+STEADY = [25e6] * 100
+WARM = [10e6] * 10 + [25e6] * 90
+# 7.7 % slower over its last third than over its first, and its tenths vary by 3.6 %.
+SLOPE = [25e6 - 3e6 * i / 99 for i in range(100)]
+# Tenths alternating between two rates: unsteady, no trend.
+WOBBLE = [25e6 if i // 10 % 2 == 0 else 20e6 for i in range(100)]
+ANTI_WOBBLE = [45e6 - r for r in WOBBLE]
 XEON = "Intel(R) Xeon(R) Platinum 8375C CPU @ 2.90GHz"
 
 
+def progress(rates, seconds=1.0):
+    """A thread's trace: its rate in updates per second over each equal part of
+    the run, one point at the end of each part."""
+    points, total = [], 0
+    for i, r in enumerate(rates, 1):
+        total += round(r * seconds / len(rates))
+        points.append([seconds * i / len(rates), total])
+    return points
+
+
 def result(node, brand=EPYC, options=("-d", "1", "-s", "64"), threads=2, automatic=True,
-           valid=True, score=50.0, reason=None):
-    """A result file as zelvo writes it, cut down to what the report reads."""
+           valid=True, score=50.0, reason=None, trace=None):
+    """A result file as zelvo writes it, cut down to what the report reads; with
+    a trace (a list of rates per thread, see progress), a zelvo-result/2 file."""
+    threads_out = []
+    for index, rates in enumerate(trace or []):
+        points = progress(rates)
+        threads_out.append({"index": index, "seconds": points[-1][0],
+                            "grid_updates": points[-1][1], "progress": points})
     return {
-        "schema": "zelvo-result/1",
+        "schema": "zelvo-result/2" if trace else "zelvo-result/1",
         "zelvo": {"version": "1.2.0", "target_os": "linux"},
         "run": {"command_line": ["zelvo", "--json", f"/results/7/{node}.json", *options],
                 "options": {"threads": threads, "threads_automatic": automatic, "duration_s": 1,
                             "size": int(options[options.index("-s") + 1]),
                             "workload": "standing_wave", "isa": "sse2", "threading": "os"}},
         "machine": {"host_name": "host", "cpu": {"brand": brand, "vendor": "AuthenticAMD"}},
-        "threads": [],
+        "threads": threads_out,
         "result": {"valid": valid, "reason": reason, "score_mgups": score,
                    "exit_code": 0 if valid else 1},
     }
@@ -126,8 +151,10 @@ class ReportTest(unittest.TestCase):
         self.assertIn("not a zelvo result file", failed["node6"])
         self.assertEqual(failed["node7"],
                          "no result file; its log ends with: field allocation failed")
-        self.assertEqual(report["summary"], {"nodes": 10, "groups": 3, "passed": 5, "invalid": 1,
-                                             "slow": 1, "failed": 3, "flagged": 5})
+        self.assertEqual(report["summary"], {"nodes": 10, "groups": 3, "runs": 7, "passed": 5,
+                                             "invalid": 1, "slow": 1, "unsteady": 0,
+                                             "throttled": 0, "failed": 3, "flagged": 5,
+                                             "runs_without_in_run_verdict": 6})
         # The text: one row per node, every failed node named, the summary last.
         for node in ("node1", "node2", "node3", "node4", "node10", "node11", "node20"):
             self.assertRegex(out, rf"\n  {node} +(AMD|Intel)")
@@ -239,6 +266,18 @@ def spoilt(*keys, value):
     return json.dumps(doc)
 
 
+def spoilt_trace(**values):
+    """A good zelvo-result/2 file with values of its first thread replaced."""
+    doc = result("x", trace=[STEADY])
+    thread = doc["threads"][0]
+    for key, value in values.items():
+        if value is None:
+            del thread[key]
+        else:
+            thread[key] = value(thread[key]) if callable(value) else value
+    return json.dumps(doc)
+
+
 def edited(old, new):
     return json.dumps(result("x")).replace(old, new)
 
@@ -255,7 +294,7 @@ class HostileFolderTest(unittest.TestCase):
             ({"x.json": '{"schema": "zelvo-result/1"'}, "x", "corrupt or partial JSON"),
             ({"x.json": b"\xff\xfe\x00garbage"}, "x", "not UTF-8"),
             ({"x.json": "[1, 2]"}, "x", "not a zelvo result file"),
-            ({"x.json": '{"schema": "zelvo-result/2"}'}, "x", 'schema "zelvo-result/2"'),
+            ({"x.json": '{"schema": "zelvo-result/3"}'}, "x", 'schema "zelvo-result/3"'),
             ({"x.json": "[" * 100000 + "]" * 100000}, "x", "corrupt"),
             ({"x.json": spoilt("result", "score_mgups", value=None)}, "x", "without a score"),
             ({"x.json": spoilt("run", "options", "threads", value="2")}, "x", "threads is"),
@@ -275,6 +314,21 @@ class HostileFolderTest(unittest.TestCase):
             ({"x.json": edited(score, '"score_mgups": -5')}, "x", "score_mgups is -5.0"),
             ({"x.json": spoilt("run", "options", "threads", value=0)}, "x", "threads is 0"),
             ({"x.json": spoilt("run", "options", "size", value=100)}, "x", "size is 100"),
+            # The trace of a zelvo-result/2 file.
+            ({"x.json": spoilt_trace(progress=None)}, "x", "no threads[0].progress"),
+            ({"x.json": spoilt_trace(progress=[])}, "x", "threads[0].progress is []"),
+            ({"x.json": spoilt_trace(progress=lambda p: [[0.5, 1, 2]] + p)}, "x",
+             "threads[0].progress[0] is [0.5, 1, 2] (a pair [seconds, updates])"),
+            ({"x.json": spoilt_trace(progress=lambda p: [[0.5, True]] + p)}, "x",
+             "threads[0].progress[0] is [0.5, true]"),
+            ({"x.json": spoilt_trace(progress=lambda p: [[-0.5, 1]] + p)}, "x",
+             "out of range: threads[0].progress[0] is [-0.5, 1]"),
+            ({"x.json": spoilt_trace(progress=lambda p: p[:1] + [[0.005, 10]] + p[1:])}, "x",
+             "out of order: threads[0].progress[1] is [0.005, 10], after [0.01, 250000]"),
+            ({"x.json": spoilt_trace(grid_updates=lambda u: u + 1)}, "x",
+             "inconsistent: threads[0].progress ends with [1.0, 25000000], the thread's seconds "
+             "and grid_updates are [1.0, 25000001]"),
+            ({"x.json": spoilt_trace(seconds=None)}, "x", "no threads[0].seconds"),
             ({"a1\u00b2.json": "{"}, "a1\u00b2", "corrupt or partial JSON"),
             # b1³ has a log only: two failed nodes to sort.
             ({"nodes.txt": good + "a1\u00b2\n", "b1\u00b3.log": ""}, "a1\u00b2", "no result file"),
@@ -377,6 +431,255 @@ class HostileFolderTest(unittest.TestCase):
         self.assertEqual((code, err), (0, ""))
         nodes = strict_json(out)["groups"][0]["nodes"]
         self.assertEqual([n["deviation_pct"] for n in nodes], [0.0, 0.0, None])
+
+
+def trace_of(*threads):
+    return tuple((i, tuple((float(s), u) for s, u in progress(rates)))
+                 for i, rates in enumerate(threads))
+
+
+class StatisticsTest(unittest.TestCase):
+    def test_steadiness_of_hand_made_traces(self):
+        # (case, trace, CV %, last third against first %, why no verdict)
+        cases = [
+            ("steady", trace_of(STEADY, STEADY), 0.0, 0.0, None),
+            ("a slow first tenth is warm-up", trace_of(WARM, STEADY), 0.0, 0.0, None),
+            ("throttling", trace_of(SLOPE, SLOPE), 3.6, -7.7, None),
+            ("one thread wobbles", trace_of(WOBBLE, STEADY), 5.6, -0.3, None),
+            ("threads out of step add up to a steady run", trace_of(WOBBLE, ANTI_WOBBLE),
+             0.0, 0.0, None),
+            ("too few points", trace_of([25e6] * 19, [25e6] * 100), None, None,
+             "a thread's trace has fewer than 20 points"),
+            ("no progress after the warm-up", trace_of([25e6] * 10 + [0] * 90), None, None,
+             "the run made no progress after its warm-up"),
+            ("no thread", (), None, None, "no thread finished"),
+            ("a zelvo-result/1 file", None, None, None, "the file has no trace (zelvo-result/1)"),
+        ]
+        for case, trace, cv, change, why in cases:
+            with self.subTest(case):
+                steady = stats.steadiness(trace)
+                self.assertEqual(steady.no_verdict, why)
+                for value, expected in ((steady.cv, cv), (steady.change, change)):
+                    if expected is None:
+                        self.assertIsNone(value)
+                    else:
+                        self.assertAlmostEqual(value * 100, expected, places=1)
+
+    def test_spread_and_bootstrap(self):
+        self.assertEqual([stats.spread(s) for s in ([100.0], [90.0, 100.0, 110.0], [0.0, 0.0])],
+                         [None, 0.2, None])
+        base, new = [100.0, 101.0, 99.0, 100.5], [95.0, 96.0, 94.5, 95.5]
+        low, high = stats.bootstrap_ratio(base, new)
+        self.assertTrue(low < 0.955 < high < 1, (low, high))
+        # The seed is fixed and the order of the runs does not matter.
+        self.assertEqual(stats.bootstrap_ratio(base[::-1], new[::-1]), (low, high))
+        self.assertEqual(stats.bootstrap_ratio([50.0, 50.0], [50.0, 50.0]), (1.0, 1.0))
+
+
+class RepeatedRunsTest(unittest.TestCase):
+    def repeated_fleet(self):
+        d = Folder(self)
+
+        def runs(node, scores, traces=(), schema2=True):
+            for k, score in enumerate(scores, 1):
+                trace = dict(traces).get(k, [STEADY, STEADY]) if schema2 else None
+                d.write(f"{node}.{k}.json", result(node, score=score, trace=trace))
+        runs("n1", [100.0, 101.0, 99.0])
+        runs("n2", [100.0, 100.5, 99.5])
+        runs("n3", [101.0, 100.0, 102.0])
+        # Slow beyond its noise: 9.5 % below the group, its runs within 1.1 %.
+        runs("slow", [90.0, 91.0, 90.5])
+        # Noisy but not slow: its median is the group's, its runs 16 % apart.
+        runs("noisy", [92.0, 100.0, 108.0])
+        runs("throttle", [100.0, 100.0, 100.0], traces={2: [SLOPE, SLOPE]})
+        runs("wobble", [100.0, 100.0, 100.0], traces={3: [WOBBLE, STEADY]})
+        # Run 2 missing, with its log.
+        d.write("gap.1.json", result("gap", score=100.0, trace=[STEADY]))
+        d.write("gap.2.log", "allocating fields....\nfield allocation failed\n")
+        d.write("gap.3.json", result("gap", score=100.0, trace=[STEADY]))
+        runs("old", [100.0, 100.0, 100.0], schema2=False)
+        # Stray names: no run of this layout.
+        d.write("lone.json", result("lone"))
+        d.write("n1.01.json", result("n1"))
+        d.write("nodes.txt", "n1\nn2\nn3\nslow\nnoisy\nthrottle\nwobble\ngap\nold\nabsent\n")
+        return d
+
+    def test_each_node_judged_by_its_runs(self):
+        d = self.repeated_fleet()
+        code, out, err = run_main(["report", d.path])
+        self.assertEqual((code, err), (1, ""))
+        report = build_report(*read_folder(d.path), 5.0)
+        group, = report["groups"]
+        self.assertEqual(group["median_mgups"], 100.0)
+        self.assertEqual({n["node"]: n["flags"] for n in group["nodes"]}, {
+            "n1": [], "n2": [], "n3": [], "slow": ["slow"], "noisy": ["unsteady"],
+            "throttle": ["throttled"], "wobble": ["unsteady"], "gap": ["invalid"], "old": []})
+        self.assertEqual({f["node"]: f["error"] for f in report["failed"]}, {
+            "absent": "no result file",
+            "lone": "not a run's name in a folder of repeated runs (<node>.<k>.json, k = 1, 2, "
+                    "...); not read",
+            "n1.01": "not a run's name in a folder of repeated runs (<node>.<k>.json, k = 1, 2, "
+                     "...); not read"})
+        self.assertEqual(report["summary"], {
+            "nodes": 12, "groups": 1, "runs": 26, "passed": 4, "invalid": 1, "slow": 1,
+            "unsteady": 2, "throttled": 1, "failed": 3, "flagged": 8,
+            "runs_without_in_run_verdict": 3})
+        for row in [r"slow +AMD .* 2 auto +sse2 +standing_wave +64 +3 +90\.50 +90\.00-91\.00 "
+                    r"+1\.1 % +yes +-9\.5 % +SLOW\n",
+                    r"noisy +.* 3 +100\.00 +92\.00-108\.00 +16\.0 % +yes +\+0\.0 % +UNSTEADY\n",
+                    r"throttle +.* 100\.00-100\.00 +0\.0 % +yes +\+0\.0 % +THROTTLED: run 2 ends 7\.7 % "
+                    r"slower\n",
+                    r"wobble +.* yes +\+0\.0 % +UNSTEADY: run 3 varies 5\.6 %\n",
+                    r"gap +.* 2 +100\.00 .* no +\+0\.0 % +INVALID: run 2: no result file; its "
+                    r"log ends with: field allocation failed\n"]:
+            self.assertRegex(out, row)
+        self.assertIn("\nno in-run verdict for 3 runs: the file has no trace (zelvo-result/1)\n",
+                      out)
+        self.assertTrue(out.endswith(
+            "12 nodes in 1 group: 4 passed, 1 invalid, 1 slow (more than 5 % below their group's "
+            "median), 2 unsteady (a spread or an in-run variation above 5 %), 1 throttled (a "
+            "run's last third more than 5 % below its first), 3 failed (no usable result file); "
+            "8 flagged\n"), out)
+        # Looser gates pass the noisy and the throttling node; JSON says the same.
+        code, out, _ = run_main(["report", "--json", "--spread", "20", "--throttle", "10", d.path])
+        self.assertEqual(code, 1)
+        summary = strict_json(out)["summary"]
+        self.assertEqual((summary["unsteady"], summary["throttled"]), (0, 0))
+
+    def test_single_runs_of_both_schemas(self):
+        d = Folder(self)
+        for i in (1, 2, 3):
+            d.write(f"s{i}.json", result(f"s{i}", trace=[STEADY, STEADY]))
+        d.write("s4.json", result("s4", trace=[SLOPE, SLOPE]))
+        d.write("s5.json", result("s5"))
+        code, out, err = run_main(["report", d.path])
+        self.assertEqual((code, err), (1, ""))
+        # The table of single runs: one score a node, as without traces.
+        self.assertRegex(out, r"\n  node +processor +threads +isa +workload +size +score +valid "
+                              r"+deviation +flag\n")
+        self.assertRegex(out, r"s4 +AMD .* 50\.00 +yes +\+0\.0 % +THROTTLED: ends 7\.7 % slower\n")
+        self.assertIn("\nno in-run verdict for 1 run: the file has no trace (zelvo-result/1)\n"
+                      "5 nodes in 1 group: 4 passed, 1 throttled", out)
+
+
+class CompareTest(unittest.TestCase):
+    def side(self, scores, brand=EPYC, options=("-d", "1", "-s", "64"), valid=True):
+        d = Folder(self)
+        for k, score in enumerate(scores, 1):
+            d.write(f"node1.{k}.json", result("node1", brand=brand, options=options,
+                                              score=score, valid=valid, reason=None if valid
+                                              else "timer disagreement"))
+        return d.path
+
+    def test_verdicts_and_gate(self):
+        base = self.side([100.0, 101.0, 99.0, 100.5, 99.5])
+        # (case, NEW's scores, --fail-below, verdict, exit code)
+        cases = [
+            ("slower", [95.0, 96.0, 94.0, 95.5, 94.5], None, "slower", 0),
+            ("slower beyond the gate", [95.0, 96.0, 94.0, 95.5, 94.5], "3", "slower", 1),
+            ("slower, within the gate", [95.0, 96.0, 94.0, 95.5, 94.5], "10", "slower", 0),
+            ("the same within the noise", [100.5, 99.0, 101.5, 98.5], "3",
+             "no significant difference", 0),
+            ("a lower median in the noise", [92.0, 99.0, 108.0, 96.0], "1",
+             "no significant difference", 0),
+            ("faster", [110.0, 111.0, 109.0], "3", "faster", 0),
+        ]
+        for case, scores, fail_below, verdict, code in cases:
+            with self.subTest(case):
+                argv = ["compare", base, self.side(scores)]
+                argv += ["--fail-below", fail_below] if fail_below else []
+                got, out, err = run_main(argv)
+                self.assertEqual((got, err), (code, ""))
+                self.assertIn(f"\nverdict: {verdict}\n", out)
+                self.assertEqual(run_main(argv)[1], out)
+                data = strict_json(run_main(argv + ["--json"])[1])
+                self.assertEqual(data["verdict"], verdict)
+                low, high = data["interval"]
+                self.assertTrue(low <= data["ratio"] <= high)
+
+    def test_one_run_and_the_printed_lines(self):
+        new = self.side([96.0, 97.0, 95.0])
+        one = os.path.join(self.side([100.0]), "node1.1.json")
+        code, out, err = run_main(["compare", one, new, "--fail-below", "3"])
+        self.assertEqual((code, err), (1, ""))
+        self.assertEqual(out.split("\n")[1:], [
+            "        runs  median        min-max  from",
+            f"  base     1  100.00  100.00-100.00  {one}",
+            f"  new      3   96.00    95.00-97.00  {new}",
+            "new / base: 0.960 (-4.0 %); one run on a side gives no interval: the ratio is "
+            "compared with 3 %",
+            "verdict: slower",
+            "gate failed: new is more than 3 % slower (one run on a side: the ratio itself)", ""])
+        # Against the default 5 %: within.
+        code, out, _ = run_main(["compare", one, new])
+        self.assertEqual(code, 0)
+        self.assertIn("verdict: no significant difference\n", out)
+
+    def test_what_cannot_be_compared(self):
+        base = self.side([100.0, 101.0])
+        cases = [
+            (self.side([100.0], brand=XEON),
+             f'BASE and NEW differ in processor: "{EPYC}" and "{XEON}"'),
+            (self.side([100.0], options=("-d", "1", "-s", "128")),
+             'BASE and NEW differ in zelvo options: "-d 1 -s 64" and "-d 1 -s 128"'),
+            (self.side([None], valid=False), "node1.1.json is an invalid run (timer "
+                                             "disagreement); compare takes valid runs only"),
+            (os.path.join(base, "missing.json"), "missing.json: cannot read: No such file"),
+            (scratch_folder(self), "no result files"),
+            # A ratio beyond any float, as BASE and NEW swapped.
+            (self.side([5e-324, 100.0]), "BASE has a score too close to 0 to divide by"),
+        ]
+        for new, message in cases:
+            with self.subTest(message):
+                code, out, err = run_main(["compare", *((new, base) if "BASE has" in message
+                                                        else (base, new))])
+                self.assertEqual((code, out), (2, ""))
+                self.assertIn(message, err)
+                self.assertEqual(err.count("\n"), 1)
+
+
+class TraceTest(unittest.TestCase):
+    def test_trace_verdicts(self):
+        d = Folder(self)
+        d.write("throttled.json", result("t", trace=[SLOPE, SLOPE]))
+        d.write("steady.json", result("s", trace=[WARM, STEADY]))
+        d.write("old.json", result("o"))
+        path = os.path.join(d.path, "throttled.json")
+        code, out, err = run_main(["trace", path])
+        self.assertEqual((code, err), (1, ""))
+        lines = out.split("\n")
+        self.assertEqual(lines[2].split(), ["thread", *map(str, range(1, 11))])
+        self.assertEqual(lines[3].split()[:3], ["0", "24.86", "24.56"])
+        self.assertEqual(lines[5].split()[:2], ["sum", "49.73"])
+        self.assertEqual(lines[6:], [
+            "in-run variation: 3.6 % (coefficient of variation of tenths 2 to 10; unsteady "
+            "above 5 %)",
+            "last third against first: -7.7 % (the rate over the last third against 1/10 to "
+            "1/3 of the run; throttled below -5 %)",
+            "verdict: THROTTLED", ""])
+        self.assertEqual(run_main(["trace", "--throttle", "8", path])[0], 0)
+        for name, verdict in (("steady.json", "verdict: steady\n"),
+                              ("old.json", "verdict: no in-run verdict: the file has no trace "
+                                           "(zelvo-result/1)\n")):
+            code, out, _ = run_main(["trace", os.path.join(d.path, name)])
+            self.assertEqual(code, 0)
+            self.assertTrue(out.endswith(verdict), out)
+        self.assertEqual(strict_json(run_main(["trace", "--json", path])[1])["flags"],
+                         ["throttled"])
+        code, _, err = run_main(["trace", os.path.join(d.path, "none.json")])
+        self.assertEqual(code, 2)
+        self.assertIn("none.json: cannot read: No such file", err)
+        try:
+            import matplotlib  # noqa: F401
+        except ImportError:
+            self.skipTest("the plot needs matplotlib")
+        png = os.path.join(d.path, "t.png")
+        self.assertEqual(run_main(["trace", "--plot", png, path])[0], 1)
+        with open(png, "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        code, _, err = run_main(["trace", "--plot", png, os.path.join(d.path, "old.json")])
+        self.assertEqual((code, err), (0, f"zelvo-fleet: cannot draw the plot {png}: the file "
+                                          "has no trace to draw\n"))
 
 
 def _write_program(folder, name, text):
