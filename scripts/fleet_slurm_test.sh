@@ -226,6 +226,18 @@ for name in names:
             sys.exit(f"{name}: {errors[0].message}")
 EOF_CHECK
   fail "submit --repeat left other files than one valid result and one log per run"
+# The report judges each node by its two runs. Two nodes on one shared host may
+# well differ by more than any sane gate, so a flag (exit 1) is accepted here;
+# a node row without its two runs, or a read error (exit 2), is not.
+report_rc=0
+timeout 120 "$fleet" report "$repeated" --tolerance 50 >"$scratch/repeat-report.out" ||
+  report_rc=$?
+cat "$scratch/repeat-report.out"
+[ "$report_rc" -le 1 ] || fail "the report on the repeated runs failed (exit code $report_rc)"
+for node in $nodes; do
+  grep -q -E "^  $node  .*  2  " "$scratch/repeat-report.out" ||
+    fail "the report has no row of two runs for $node"
+done
 
 # The jobs that go wrong. Each zelvo-fleet NAME ... writes NAME.out and NAME.err.
 # run NAME CODE ARGS...: zelvo-fleet ARGS, which must exit with CODE.

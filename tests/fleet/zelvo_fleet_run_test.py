@@ -177,6 +177,25 @@ class RealZelvoRunTest(unittest.TestCase):
                 with open(os.path.join(folder, f"{NODE}.{k}.log"), encoding="utf-8") as f:
                     self.assertIn("final score:", f.read())
 
+        # The folder reads as one node of three runs, and a second such folder
+        # compares with it: one verdict, exit 0 without a gate. On a shared
+        # machine the report may flag noise (exit 1), never fail to read (2).
+        report = subprocess.run([sys.executable, SCRIPT, "report", folder], capture_output=True,
+                                text=True, timeout=60)
+        self.assertIn(report.returncode, (0, 1), report.stderr)
+        self.assertRegex(report.stdout, rf"(?m)^  {NODE} .* 3 ")
+        second = subprocess.run([sys.executable, SCRIPT, "run", "--repeat", "3", "--out",
+                                 out_root, "--zelvo", ZELVO, "--", "-d", "1", "-s", "64"],
+                                capture_output=True, text=True, timeout=120)
+        self.assertEqual((second.returncode, second.stderr), (0, ""))
+        other = second.stdout.split("\n")[0].removeprefix("folder ")
+        compared = subprocess.run([sys.executable, SCRIPT, "compare", folder, other],
+                                  capture_output=True, text=True, timeout=60)
+        self.assertEqual((compared.returncode, compared.stderr), (0, ""))
+        verdicts = [line for line in compared.stdout.splitlines() if line.startswith("verdict: ")]
+        self.assertIn(verdicts, [["verdict: faster"], ["verdict: slower"],
+                                 ["verdict: no significant difference"]], compared.stdout)
+
 
 if __name__ == "__main__":
     unittest.main()
