@@ -13,7 +13,8 @@ from .constants import NODE_LIST_FILE
 from .errors import ResultFileError, UsageError
 from .text import natural_key, shown
 
-SCHEMA = "zelvo-result/1"
+# The formats this reader takes; /2 adds the threads' progress.
+SCHEMA = ("zelvo-result/1", "zelvo-result/2")
 
 # A result file is a few KiB; one of more is not zelvo's and is never read.
 MAX_FILE_BYTES = 16 * 1024 * 1024
@@ -111,7 +112,7 @@ def parse_result(doc, node, path):
     document is not a complete zelvo result."""
     if not isinstance(doc, dict) or "schema" not in doc:
         raise ResultFileError("not a zelvo result file (no \"schema\")")
-    if doc["schema"] != SCHEMA:
+    if doc["schema"] not in SCHEMA:
         raise ResultFileError(f"not a zelvo result file (schema {_excerpt(doc['schema'])})")
     valid = _field(doc, "result.valid", "bool")
     score = _field(doc, "result.score_mgups", "number", nullable=True, low=0,

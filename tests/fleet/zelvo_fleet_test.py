@@ -81,7 +81,8 @@ class ReportTest(unittest.TestCase):
         d = Folder(self)
         # Group 1 (EPYC, -d 1 -s 64): median of the valid scores 50, 49 and 46 is 49.
         d.write("node1.json", result("node1", score=50.0))
-        d.write("node2.json", result("node2", score=49.0))
+        # Either format of the result file reads.
+        d.write("node2.json", {**result("node2", score=49.0), "schema": "zelvo-result/2"})
         # Fewer automatic threads (less memory): slower as configured, same group.
         d.write("node3.json", result("node3", threads=1, score=46.0))
         d.write("node4.json", result("node4", score=48.9, valid=False,
@@ -255,7 +256,7 @@ class HostileFolderTest(unittest.TestCase):
             ({"x.json": '{"schema": "zelvo-result/1"'}, "x", "corrupt or partial JSON"),
             ({"x.json": b"\xff\xfe\x00garbage"}, "x", "not UTF-8"),
             ({"x.json": "[1, 2]"}, "x", "not a zelvo result file"),
-            ({"x.json": '{"schema": "zelvo-result/2"}'}, "x", 'schema "zelvo-result/2"'),
+            ({"x.json": '{"schema": "zelvo-result/3"}'}, "x", 'schema "zelvo-result/3"'),
             ({"x.json": "[" * 100000 + "]" * 100000}, "x", "corrupt"),
             ({"x.json": spoilt("result", "score_mgups", value=None)}, "x", "without a score"),
             ({"x.json": spoilt("run", "options", "threads", value="2")}, "x", "threads is"),
