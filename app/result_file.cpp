@@ -118,7 +118,9 @@ double to_seconds(std::int64_t us) { return static_cast<double>(us) / 1e6; }
 // [seconds, updates] pairs; the last one repeats the thread's own seconds and updates.
 Json progress_part(const bench::ProgressTrace& trace) {
   Json points = Json::array();
-  for (const bench::ProgressPoint& p : trace.points()) points.push_back(Json::array({to_seconds(p.fast_us), p.updates}));
+  for (const bench::ProgressPoint& p : trace.points()) {
+    points.push_back(Json::array({to_seconds(p.fast_us), p.updates}));
+  }
   return points;
 }
 
