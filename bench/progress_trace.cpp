@@ -35,7 +35,7 @@ void ProgressTrace::mark(std::int64_t now, std::uint64_t updates) {
 }
 
 void ProgressTrace::finish(std::int64_t end, std::uint64_t updates) {
-  if (size_ > 0 && points_[size_ - 1].updates == updates) --size_;
+  if (size_ > 0 && (points_[size_ - 1].updates == updates || size_ == kCapacity)) --size_;
   points_[size_++] = point(end, updates);
   next_ = INT64_MAX;
 }
