@@ -50,12 +50,9 @@ class CheckResultTest(unittest.TestCase):
         for t in old["threads"]:
             del t["progress"]
         self.assertIsNone(self.verdict(old))
-        # Neither format takes the other's threads.
+        # A /2 file must carry the traces.
         old["schema"] = "zelvo-result/2"
         self.assertIn("'progress' is a required property", self.verdict(old))
-        mixed = copy.deepcopy(self.doc)
-        mixed["schema"] = "zelvo-result/1"
-        self.assertIn("schema violations", self.verdict(mixed))
 
     def test_broken_traces_are_caught(self):
         thread = self.doc["threads"][0]
@@ -72,10 +69,6 @@ class CheckResultTest(unittest.TestCase):
             ([[0.5, 1], [s, u - 1]], "ends at"),
             ([[0.5, 1]], "ends at"),
             ([[i / 100, i] for i in range(1, 102)] + [end], "is too long"),
-            ([[-0.1, 1], end], "less than the minimum"),
-            ([[0.5, 1.5], end], "is not of type 'integer'"),
-            ([[0.5], end], "is too short"),
-            ([], "should be non-empty"),
         ]
         for progress, said in cases:
             with self.subTest(progress=progress[:3]):
