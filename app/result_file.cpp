@@ -113,11 +113,22 @@ Json timers_part(const bench::RunResult& result, bool bypass_requested) {
           {"bypassed", bypassed}};
 }
 
+double to_seconds(std::int64_t us) { return static_cast<double>(us) / 1e6; }
+
+// [seconds, updates] pairs; the last one repeats the thread's own seconds and updates.
+Json progress_part(const bench::ProgressTrace& trace) {
+  Json points = Json::array();
+  for (const bench::ProgressPoint& p : trace.points()) {
+    points.push_back(Json::array({to_seconds(p.fast_us), p.updates}));
+  }
+  return points;
+}
+
 Json threads_part(const ResultRecord& r) {
   Json threads = Json::array();
   for (const bench::ThreadResult& t : r.run.result.results) {
     const ThreadPlace place = t.thread < r.places.size() ? r.places[t.thread] : ThreadPlace{};
-    const double seconds = static_cast<double>(t.fast_us) / 1e6;
+    const double seconds = to_seconds(t.fast_us);
     // The table's rate; a timer that measured nothing gives no rate.
     const Json mgups = t.fast_us > 0 ? Json(bench::thread_mgups(t)) : Json(nullptr);
     threads.push_back({{"index", t.thread},
@@ -129,7 +140,8 @@ Json threads_part(const ResultRecord& r) {
                        {"mgups", mgups},
                        {"iterations", t.iterations},
                        {"fast_timer_us", t.fast_us},
-                       {"coarse_timer_ms", t.coarse_ms}});
+                       {"coarse_timer_ms", t.coarse_ms},
+                       {"progress", progress_part(t.progress)}});
   }
   return threads;
 }
@@ -157,7 +169,7 @@ std::string iso8601_utc(std::chrono::system_clock::time_point time) {
 
 std::string result_json(const ResultRecord& record) {
   Json root;
-  root["schema"] = "zelvo-result/1";
+  root["schema"] = "zelvo-result/2";
   root["zelvo"] = zelvo_part(record.build);
   root["run"] = run_part(record);
   root["machine"] = machine_part(record.machine);

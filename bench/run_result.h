@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/progress_trace.h"
 #include "platform/placement.h"
 #include "platform/timer.h"
 
@@ -17,6 +18,7 @@ struct ThreadResult {
   std::int64_t fast_us = 0;      // the same span by the fast timer
   std::uint64_t iterations = 0;
   std::uint64_t updates = 0;     // iterations × updates_per_step
+  ProgressTrace progress;        // ends at fast_us and updates
 };
 
 /// What the coordinator hands to the report.

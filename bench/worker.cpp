@@ -58,6 +58,7 @@ class Worker {
   fmt::memory_buffer progress_buffer_;
   std::uint64_t iterations_ = 0;
   std::uint64_t start_tick_ = 0;
+  ProgressTrace trace_;
 };
 
 // Returns false when the worker must leave without a result.
@@ -84,6 +85,7 @@ bool Worker::timed_loop() {
     if (stop_.stop_requested()) return false;
 
     ++iterations_;
+    trace_.at_iteration_end(c_.hooks.read_fast_counter(), updates * iterations_);
     const std::uint64_t now = c_.hooks.read_coarse_counter();
     elapsed_ms = platform::elapsed_milliseconds(c_.coarse_timer, static_cast<std::int64_t>(start_tick_),
                                                 static_cast<std::int64_t>(now));
@@ -174,6 +176,7 @@ void Worker::run() {
 
   start_tick_ = c_.hooks.read_coarse_counter();
   const std::int64_t start_fast = c_.hooks.read_fast_counter();
+  trace_.begin(c_.fast_timer, start_fast, p.duration);
   if (!timed_loop()) return;
   const std::int64_t end_fast = c_.hooks.read_fast_counter();
   const std::uint64_t end_tick = c_.hooks.read_coarse_counter();
@@ -193,10 +196,11 @@ void Worker::run() {
   }
 
   const std::uint64_t updates = solver_->updates_per_step() * iterations_;
+  trace_.finish(end_fast, updates);
   ThreadResult r{c_.index,
                  platform::elapsed_milliseconds(c_.coarse_timer, static_cast<std::int64_t>(start_tick_),
                                                 static_cast<std::int64_t>(end_tick)),
-                 platform::elapsed_microseconds(c_.fast_timer, start_fast, end_fast), iterations_, updates};
+                 platform::elapsed_microseconds(c_.fast_timer, start_fast, end_fast), iterations_, updates, trace_};
   std::lock_guard lock(c_.results_mutex);
   c_.result.results.push_back(r);
 }

@@ -177,10 +177,12 @@ folder=$(sed -n 's/^folder //p' "$scratch/submit.out")
 [ -d "$folder" ] || fail "submit named no result folder"
 
 # Exit code 0 (nothing flagged), one valid row per node, and a PNG. Both nodes
-# share this host's cores with whatever else runs, so their scores differ by
-# chance: the tolerance is wide here (the unit tests check the 5 % gate).
+# share this host's cores with whatever else runs, so their scores and their
+# rates within a run vary by chance: the gates are wide here (the unit tests
+# check the 5 % ones).
 report_rc=0
-timeout 120 "$fleet" report "$folder" --tolerance 50 --plot "$scratch/fleet.png" \
+timeout 120 "$fleet" report "$folder" --tolerance 50 --spread 90 --throttle 90 \
+  --plot "$scratch/fleet.png" \
   >"$scratch/report.out" || report_rc=$?
 cat "$scratch/report.out"
 [ "$report_rc" -eq 0 ] || fail "the report flagged the fleet run (exit code $report_rc)"

@@ -18,8 +18,9 @@ SCHEMA = "zelvo-result/2"
 # Older files have no progress trace; they are read as before.
 SCHEMAS = ("zelvo-result/1", SCHEMA)
 
-# A result file is a few KiB; one of more is not zelvo's and is never read.
-MAX_FILE_BYTES = 16 * 1024 * 1024
+# A result file is a few KiB plus about 8 KiB of trace per thread; one of more
+# than this (some 8,000 threads) is not zelvo's and is never read.
+MAX_FILE_BYTES = 64 * 1024 * 1024
 # zelvo writes no integer wider than 64 bits; a longer literal is refused before
 # int() sees it (Python refuses 4301 digits and more with its own error).
 MAX_INTEGER_DIGITS = 20

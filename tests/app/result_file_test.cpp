@@ -26,8 +26,13 @@ ResultRecord pinned_run() {
   bench::RunResult& result = r.run.result;
   result.duration_s = 1;
   result.thread_count = 2;
-  result.results = {{1, 1000, 1000000, 10, 100000000}, {0, 1004, 2000000, 10, 100000000}};
+  result.results = {{1, 1000, 1000000, 10, 100000000, {}}, {0, 1004, 2000000, 10, 100000000, {}}};
   result.fast_timer = platform::TimerInfo{1000000000, 0, platform::TimerSource::kItsc};
+  // Thread 1 passed the first hundredth after half a second, in one long iteration.
+  bench::ProgressTrace& trace = result.results[0].progress;
+  trace.begin(*result.fast_timer, 0, 1);
+  trace.at_iteration_end(500000000, 50000000);
+  trace.finish(1000000000, 100000000);
   result.coarse_timer = platform::TimerInfo{1000, 250, platform::TimerSource::kUnknown};
   result.timer_compliant = true;
   result.initialization_ms = 38;
@@ -48,7 +53,7 @@ TEST(ResultFile, FieldsInPlaceWithNumbersAsNumbers) {
   const std::string text = result_json(pinned_run());
   const Json j = Json::parse(text);
   EXPECT_EQ(j.begin().key(), "schema");  // first, so a reader can tell the format at once
-  EXPECT_EQ(j["schema"], "zelvo-result/1");
+  EXPECT_EQ(j["schema"], "zelvo-result/2");
   EXPECT_EQ(text.back(), '\n');
 
   EXPECT_EQ(j["run"]["start_utc"], "2026-12-10T02:30:00Z");
@@ -75,6 +80,10 @@ TEST(ResultFile, FieldsInPlaceWithNumbersAsNumbers) {
   EXPECT_TRUE(first["mgups"].is_number_float());
   EXPECT_DOUBLE_EQ(first["mgups"].get<double>(), 100.0);
   EXPECT_DOUBLE_EQ(j["threads"][1]["seconds"].get<double>(), 2.0);
+  // [seconds, updates] pairs, the last one the thread's own figures.
+  EXPECT_EQ(first["progress"], Json::parse("[[0.5, 50000000], [1.0, 100000000]]"));
+  EXPECT_TRUE(first["progress"][1][0].is_number_float());
+  EXPECT_TRUE(first["progress"][1][1].is_number_unsigned());
 
   EXPECT_EQ(j["machine"]["cpu"]["features"], Json({"MMX", "SSE", "SSE2"}));
   EXPECT_EQ(j["machine"]["cpu"]["family"], 6);

@@ -148,6 +148,16 @@ TEST_F(CoordinatorTest, SingleThreadRunPrintsHeaderPhasesAndOneResult) {
   EXPECT_EQ(r.results[0].thread, 0u);
   EXPECT_GT(r.results[0].iterations, 0u);
   EXPECT_EQ(r.results[0].updates, r.results[0].iterations * 1000);
+  // Each iteration reads the fast clock once, 50 ms on, and crosses five
+  // hundredths of the second: a point for each until the loop's end.
+  const auto trace = r.results[0].progress.points();
+  ASSERT_GT(trace.size(), 1u);
+  EXPECT_EQ(trace[0].updates, 1000u);
+  EXPECT_EQ(trace.back(), (bench::ProgressPoint{r.results[0].fast_us, r.results[0].updates}));
+  for (std::size_t i = 1; i < trace.size(); ++i) {
+    EXPECT_EQ(trace[i].updates, trace[i - 1].updates + 1000) << i;
+    EXPECT_GT(trace[i].fast_us, trace[i - 1].fast_us) << i;
+  }
   EXPECT_EQ(run.console.err_text, "");
   const std::string& out = run.console.out_text;
   EXPECT_EQ(out.rfind("Fake CPU\nSSE2 AVX\nrunning with 1 thread (os)\n64 x 64 x 64 grid\n"

@@ -15,7 +15,7 @@ RunResult one_thread(std::int64_t fast_us, std::int64_t coarse_ms) {
   r.thread_count = 1;
   r.workload = "standing_wave";
   r.isa = "sse2";
-  r.results.push_back({0, coarse_ms, fast_us, 2593, 2593ull * 14155776ull});
+  r.results.push_back({0, coarse_ms, fast_us, 2593, 2593ull * 14155776ull, {}});
   return r;
 }
 
@@ -37,8 +37,8 @@ TEST(ReportTest, ValidRunPrintsTableBannerAndScore) {
 TEST(ReportTest, RowsKeepCompletionOrderAndScoreSumsRates) {
   RunResult r;
   r.thread_count = 2;
-  r.results.push_back({1, 1000, 1000000, 10, 100000000});  // 100 MGups
-  r.results.push_back({0, 2000, 2000000, 10, 100000000});  // 50 MGups
+  r.results.push_back({1, 1000, 1000000, 10, 100000000, {}});  // 100 MGups
+  r.results.push_back({0, 2000, 2000000, 10, 100000000, {}});  // 50 MGups
   const std::string table = bench::format_result_table(r);
   EXPECT_EQ(table,
             "thread  grid updates   time   MGups  iterations\n"

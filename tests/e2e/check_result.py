@@ -7,33 +7,48 @@ Usage: check_result.py <schema> <result file> <stdout file> <stderr file>
 Besides the schema: "schema" is the first key, the exit code and the arguments
 are the run's, the score equals the printed one at its printed precision, every table
 row has its thread, an invalid result's reason is what standard error said, the
-field memory is what the run asks for, and every thread was pinned to a processor
-the process was allowed to use.
+field memory is what the run asks for, every thread was pinned to a processor
+the process was allowed to use, and every thread's progress (files of
+"zelvo-result/2") follows its run.
 """
 import json
 import re
 import sys
 
 
+class Mismatch(Exception):
+    """The file does not fit its schema or its run; the message says where."""
+
+
 def fail(message):
-    print(message)
-    sys.exit(1)
+    raise Mismatch(message)
 
 
-def main():
-    if len(sys.argv) < 6:
-        fail(__doc__)
-    schema_path, result_path, stdout_path, stderr_path, exit_code = sys.argv[1:6]
-    args = sys.argv[6:]
-    try:
-        import jsonschema
-    except ImportError:
-        fail("python3-jsonschema is missing (scripts/deps.sh test installs it)")
+def check_progress(result):
+    """Each thread's trace: at most a point per hundredth of the duration and the
+    loop's end, each point but the last past one more hundredth than the one
+    before it, updates rising, and the last point the thread's own figures."""
+    duration = result["run"]["options"]["duration_s"]
+    for t in result["threads"]:
+        points = t["progress"]
+        where = f"thread {t['index']} progress"
+        if len(points) > 101:
+            fail(f"{where}: {len(points)} points, at most 101")
+        if points[-1] != [t["seconds"], t["grid_updates"]]:
+            fail(f"{where} ends at {points[-1]}, the thread at {[t['seconds'], t['grid_updates']]}")
+        for i, (before, after) in enumerate(zip(points, points[1:])):
+            if after[0] < before[0] or after[1] <= before[1]:
+                fail(f"{where}: point {i + 1} {after} does not follow {before}")
+        # The readings are whole microseconds, the thresholds whole timer counts.
+        for i, (seconds, _) in enumerate(points[:-1]):
+            if seconds < (i + 1) * duration / 100 - 2e-6:
+                fail(f"{where}: point {i} at {seconds} s has not passed hundredth {i + 1} of {duration} s")
 
-    with open(schema_path, encoding="utf-8") as f:
-        schema = json.load(f)
-    with open(result_path, encoding="utf-8") as f:
-        text = f.read()
+
+def check(schema, text, out, err, exit_code, args):
+    """Mismatch when the result file's `text` does not fit the run that printed
+    `out` and `err`, exited with `exit_code` and was given `args`."""
+    import jsonschema
     pairs = json.loads(text, object_pairs_hook=lambda p: p)
     if not pairs or pairs[0][0] != "schema":
         fail("the first key is not \"schema\"")
@@ -43,11 +58,8 @@ def main():
         fail("schema violations:\n" + "\n".join(
             f"  {'/'.join(map(str, e.absolute_path))}: {e.message}" for e in errors))
 
-    # Windows writes text mode; the streams were normalised before, the file never.
-    with open(stdout_path, encoding="utf-8", errors="replace") as f:
-        out = f.read().replace("\r\n", "\n")
-    with open(stderr_path, encoding="utf-8", errors="replace") as f:
-        err = f.read().replace("\r\n", "\n")
+    if result["schema"] != "zelvo-result/1":
+        check_progress(result)
 
     verdict = result["result"]
     if verdict["exit_code"] != int(exit_code):
@@ -99,5 +111,32 @@ def main():
                 fail(f"reason line {line!r} was not printed on standard error")
 
 
+def main():
+    if len(sys.argv) < 6:
+        print(__doc__)
+        return 1
+    schema_path, result_path, stdout_path, stderr_path, exit_code = sys.argv[1:6]
+    try:
+        import jsonschema  # noqa: F401
+    except ImportError:
+        print("python3-jsonschema is missing (scripts/deps.sh test installs it)")
+        return 1
+    with open(schema_path, encoding="utf-8") as f:
+        schema = json.load(f)
+    with open(result_path, encoding="utf-8") as f:
+        text = f.read()
+    # Windows writes text mode; the streams were normalised before, the file never.
+    with open(stdout_path, encoding="utf-8", errors="replace") as f:
+        out = f.read().replace("\r\n", "\n")
+    with open(stderr_path, encoding="utf-8", errors="replace") as f:
+        err = f.read().replace("\r\n", "\n")
+    try:
+        check(schema, text, out, err, exit_code, sys.argv[6:])
+    except Mismatch as e:
+        print(e)
+        return 1
+    return 0
+
+
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -21,7 +21,7 @@ SCRIPT = os.path.join(FLEET, "zelvo-fleet")
 PACKAGE = os.path.join(FLEET, "zelvo_fleet")
 sys.path.insert(0, FLEET)
 from zelvo_fleet import main as cli, slurm  # noqa: E402
-from zelvo_fleet import stats  # noqa: E402
+from zelvo_fleet import results, stats  # noqa: E402
 from zelvo_fleet.report import build_report  # noqa: E402
 from zelvo_fleet.results import given_options, read_folder  # noqa: E402
 
@@ -106,7 +106,8 @@ class ReportTest(unittest.TestCase):
         d = Folder(self)
         # Group 1 (EPYC, -d 1 -s 64): median of the valid scores 50, 49 and 46 is 49.
         d.write("node1.json", result("node1", score=50.0))
-        d.write("node2.json", result("node2", score=49.0))
+        # Either format of the result file reads.
+        d.write("node2.json", {**result("node2", score=49.0), "schema": "zelvo-result/2"})
         # Fewer automatic threads (less memory): slower as configured, same group.
         d.write("node3.json", result("node3", threads=1, score=46.0))
         d.write("node4.json", result("node4", score=48.9, valid=False,
@@ -333,8 +334,8 @@ class HostileFolderTest(unittest.TestCase):
             # b1³ has a log only: two failed nodes to sort.
             ({"nodes.txt": good + "a1\u00b2\n", "b1\u00b3.log": ""}, "a1\u00b2", "no result file"),
             ({b"n\xff.json": "{"}, "n\\xff", "corrupt or partial JSON"),
-            ({"x.json": json.dumps(result("x")) + " " * (17 << 20)}, "x",
-             "too large: 178"),
+            ({"x.json": json.dumps(result("x")) + " " * (results.MAX_FILE_BYTES + 1)}, "x",
+             "too large: "),
             ({"x.json": None}, "x", "not a regular file"),
             ({"x.log": "allocating fields....\nfield allocation failed in thread 0\n"}, "x",
              "no result file; its log ends with: field allocation failed in thread 0"),

@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""The result checker against one real run's file and edited copies of it: it
+must pass the file, its "zelvo-result/1" twin, and catch every kind of broken
+progress trace.
+
+Usage: check_result_test.py ZELVO SCHEMA [unittest options]
+"""
+import copy
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_result  # noqa: E402
+
+ZELVO, SCHEMA = (sys.argv.pop(1), sys.argv.pop(1)) if __name__ == "__main__" else (None, None)
+ARGS = ["-d", "1", "-s", "64", "-n", "1"]
+
+
+class CheckResultTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with open(SCHEMA, encoding="utf-8") as f:
+            cls.schema = json.load(f)
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "r.json")
+            args = ["--json", path, *ARGS]
+            run = subprocess.run([ZELVO, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                 timeout=60)
+            with open(path, encoding="utf-8") as f:
+                cls.doc = json.load(f)
+        cls.printed = (run.stdout, run.stderr, str(run.returncode), args)
+
+    def verdict(self, doc):
+        """None when the checker passes `doc`, else its message."""
+        try:
+            check_result.check(self.schema, json.dumps(doc), *self.printed)
+        except check_result.Mismatch as e:
+            return str(e)
+        return None
+
+    def test_the_file_and_its_earlier_twin_pass(self):
+        self.assertEqual(self.doc["schema"], "zelvo-result/2")
+        self.assertIsNone(self.verdict(self.doc))
+        old = copy.deepcopy(self.doc)
+        old["schema"] = "zelvo-result/1"
+        for t in old["threads"]:
+            del t["progress"]
+        self.assertIsNone(self.verdict(old))
+        # A /2 file must carry the traces.
+        old["schema"] = "zelvo-result/2"
+        self.assertIn("'progress' is a required property", self.verdict(old))
+
+    def test_broken_traces_are_caught(self):
+        thread = self.doc["threads"][0]
+        s, u = thread["seconds"], thread["grid_updates"]
+        self.assertGreater(s, 0.6)  # the edits below fit into a one-second run
+        end = [s, u]
+        cases = [  # (progress, what the checker says; None: passes)
+            ([[0.5, 1], end], None),
+            ([[0.01, 1], [0.6, 2], end], None),
+            ([[0.005, 1], end], "has not passed hundredth 1"),
+            ([[0.01, 1], [0.015, 2], end], "has not passed hundredth 2"),
+            ([[0.5, 1], [0.6, 1], end], "does not follow"),
+            ([[0.6, 2], [0.5, 3], end], "does not follow"),
+            ([[0.5, 1], [s, u - 1]], "ends at"),
+            ([[0.5, 1]], "ends at"),
+            ([[i / 100, i] for i in range(1, 102)] + [end], "is too long"),
+        ]
+        for progress, said in cases:
+            with self.subTest(progress=progress[:3]):
+                doc = copy.deepcopy(self.doc)
+                doc["threads"][0]["progress"] = progress
+                verdict = self.verdict(doc)
+                if said is None:
+                    self.assertIsNone(verdict)
+                else:
+                    self.assertIn(said, verdict or "passed")
+
+
+if __name__ == "__main__":
+    unittest.main()
