@@ -247,15 +247,17 @@ class WaitTest(SlurmStandIns):
 
 
 class RunningReportTest(SlurmStandIns):
-    def job_folder(self):
+    def job_folder(self, runs=("node1", "node3")):
+        """A job of node1 to node3 whose folder holds result files of `runs`
+        (<node> or <node>.<k>)."""
         d = Folder(self)
         job = os.path.join(d.path, JOB)
         os.mkdir(job)
         with open(os.path.join(job, "nodes.txt"), "w") as f:
             f.write("node1\nnode2\nnode3\n")
-        for node in ("node1", "node3"):
-            with open(os.path.join(job, f"{node}.json"), "w") as f:
-                f.write(json.dumps(result(node)))
+        for run in runs:
+            with open(os.path.join(job, f"{run}.json"), "w") as f:
+                f.write(json.dumps(result(run.partition(".")[0])))
         return d.path, job
 
     def test_a_job_that_has_not_ended_is_not_failed(self):
@@ -304,19 +306,11 @@ class RunningReportTest(SlurmStandIns):
         self.assertEqual(err, f"zelvo-fleet: job {JOB} is still queued (Priority): no node has "
                               "started; report on its folder when it has ended\n")
 
-
     def test_a_node_with_fewer_runs_than_the_job_makes_has_not_finished(self):
-        d = Folder(self)
-        job = os.path.join(d.path, JOB)
-        os.mkdir(job)
-        with open(os.path.join(job, "nodes.txt"), "w") as f:
-            f.write("node1\nnode2\nnode3\n")
-        for run in ("node1.1", "node1.2", "node2.1"):
-            with open(os.path.join(job, f"{run}.json"), "w") as f:
-                f.write(json.dumps(result(run.partition(".")[0])))
+        root, job = self.job_folder(("node1.1", "node1.2", "node2.1"))
         # As scontrol writes it, with two spaces after the comment.
         self.answers(f"JobState=RUNNING NodeList=node[1-3] Comment=repeat=2  "
-                     f"StdOut={d.path}/slurm-{JOB}.out")
+                     f"StdOut={root}/slurm-{JOB}.out")
         code, _, err = run_main(["report", job])
         self.assertEqual((code, err), (2, f"zelvo-fleet: job {JOB} is still running: 2 nodes "
                                           "have not finished (node2, node3); report again "
