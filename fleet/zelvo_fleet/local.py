@@ -5,6 +5,7 @@ import datetime
 import os
 import shlex
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -76,6 +77,10 @@ def _stop(process):
         process.wait()
 
 
+def _interrupt(signum, frame):
+    raise KeyboardInterrupt
+
+
 def _finished(count, with_file):
     if count == 0:
         return "no run finished"
@@ -101,6 +106,9 @@ def run_local(args, zelvo_options, home):
     stems = [os.path.join(folder, run_file_stem(node, k, args.repeat))
              for k in range(1, runs + 1)]
     missing, done, process = [], 0, None
+    # A TERM (a timeout, a job's end) stops the run in progress as Ctrl-C does,
+    # rather than leaving its zelvo running on.
+    previous_term = signal.signal(signal.SIGTERM, _interrupt)
     try:
         for k, stem in enumerate(stems, 1):
             with _written(stem + ".log") as log:
@@ -130,6 +138,8 @@ def run_local(args, zelvo_options, home):
         with_file = sum(1 for stem in stems[:done] if os.path.isfile(stem + ".json"))
         _note(f"interrupted: {where}; {_finished(done, with_file)}")
         return EXIT_INTERRUPTED
+    finally:
+        signal.signal(signal.SIGTERM, previous_term)
 
     line = f"{runs - len(missing)} of {runs} run{'' if runs == 1 else 's'} left a result file"
     if missing:

@@ -41,6 +41,7 @@ run=$(basename "$2" .json); run=${run##*.}
 echo "zelvo $*"
 case " $EARLY " in *" $run "*) echo '{}' >"$2" ;; esac
 case " $INTERRUPT " in *" $run "*) kill -INT "$PPID"; exec sleep 60 ;; esac
+case " $TERMINATE " in *" $run "*) kill -TERM "$PPID"; exec sleep 60 ;; esac
 case " $NO_RESULT " in *" $run "*) echo "field allocation failed"; exit 1 ;; esac
 read -r line && exit 3
 echo '{}' >"$2"
@@ -79,6 +80,10 @@ echo '{}' >"$2"
              "run 1 of 3: exit code 0\n",
              "zelvo-fleet: interrupted: run 2 of 3 stopped (it left a result file); run 1 "
              "finished and left a result file\n", names("1.json", "1.log", "2.json", "2.log")),
+            # A TERM stops it the same way: no zelvo is left running.
+            (["--repeat", "3"], {"TERMINATE": "2"}, 130, "run 1 of 3: exit code 0\n",
+             "zelvo-fleet: interrupted: run 2 of 3 stopped; run 1 finished and left a "
+             "result file\n", names("1.json", "1.log", "2.log")),
             (["--repeat", "3"], {"INTERRUPT": "1"}, 130, "",
              "zelvo-fleet: interrupted: run 1 of 3 stopped; no run finished\n", names("1.log")),
             (["--repeat", "3"], {"INTERRUPT": "3", "NO_RESULT": "1"}, 130,
