@@ -77,9 +77,24 @@ void CellBuffer::release() {
   block_bytes_ = 0;
 }
 
+// While the fused step works on plane x of a strip of w rows it reads E of the
+// planes x and x + 1 and H of the planes x - 1 and x, w + 1 rows of each, and
+// all but the newest plane come back at plane x + 1: about 4 (w + 1) rows of
+// edge cells. Kept within half of a 1 MiB L2 (the other half for the lines the
+// hints bring in early and for the streams' own conflicts), the planes come
+// from memory once per step; the cost is one extra row of E and of H per
+// strip and plane.
+constexpr std::uint64_t kStripBytes = std::uint64_t{512} << 10;
+
+std::uint64_t fused_strip_rows(std::uint64_t edge) {
+  if (edge == 0) return 1;
+  const std::uint64_t rows = kStripBytes / (4 * sizeof(Cell)) / edge;
+  return rows > 2 ? rows - 1 : 1;
+}
+
 KernelArgs FieldState::kernel_args() const {
-  return KernelArgs{e.cells.data(), e.edge,        h.cells.data(), h.edge,
-                    e_coefficient,  h_coefficient, cell_volume};
+  return KernelArgs{e.cells.data(), e.edge,      h.cells.data(), h.edge, e_coefficient,
+                    h_coefficient,  cell_volume, fused_strip_rows(e.edge)};
 }
 
 OptError FieldStorage::allocate(const FieldParams& params, CellFill fill) {
