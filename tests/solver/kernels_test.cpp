@@ -219,13 +219,14 @@ TEST_P(KernelTest, FusedStepMatchesHalfSteps) {
 // ones with several strips and prefetch hints.
 TEST_P(KernelTest, StripsOfAnyWidthMatchHalfSteps) {
   const KernelTable& k = *GetParam().kernels;
-  for (std::uint64_t n : {1u, 2u, 3u, 4u, 7u, 16u, 62u, 63u, 97u}) {
+  for (std::uint64_t n : {1u, 2u, 3u, 4u, 7u, 16u, 88u, 89u, 97u}) {
     FieldStorage halves;
     ASSERT_TRUE(halves.allocate(FieldParams{false, n, 0.01}).ok());
     testing::fill_random(halves.state().e, 21 + n);
     testing::fill_random(halves.state().h, 22 + n);
     halves.state().h_coefficient = 0.3;
     halves.state().e_coefficient = 0.7;
+    // 88 and 89 lie around their own width, 97 gets two strips of its own.
     const std::uint64_t own = fused_strip_rows(n + 2);
     ASSERT_EQ(halves.state().kernel_args().strip_rows, own);
     for (int i = 0; i < 2; ++i) {
