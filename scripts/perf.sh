@@ -15,7 +15,7 @@
 #                  about 17 GB), and the set-up phases at n = 384 (about 3 minutes).
 #   --cycles       only the cycles-per-cell table: one thread, n in 16 32 64 192 384 512,
 #                  the step as two sweeps (before) and as the one fused sweep the program
-#                  runs (after), the plain reference loops and the bound (about 12 minutes;
+#                  runs (after), the plain reference loops and the bound (about 5 minutes;
 #                  n = 512 needs about 9 GB).
 #   --all          whole-program rows for every n and thread count (about 12 minutes).
 #   --spread       adds five consecutive 10 s runs (standing_wave, sse2, n = 192,
