@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -219,32 +220,35 @@ TEST_P(KernelTest, FusedStepMatchesHalfSteps) {
 // ones with several strips and prefetch hints.
 TEST_P(KernelTest, StripsOfAnyWidthMatchHalfSteps) {
   const KernelTable& k = *GetParam().kernels;
-  for (std::uint64_t n : {1u, 2u, 3u, 4u, 7u, 16u, 88u, 89u, 97u}) {
+  for (std::uint64_t n : {1u, 2u, 3u, 4u, 7u, 16u, 41u, 89u}) {
     FieldStorage halves;
     ASSERT_TRUE(halves.allocate(FieldParams{false, n, 0.01}).ok());
     testing::fill_random(halves.state().e, 21 + n);
     testing::fill_random(halves.state().h, 22 + n);
     halves.state().h_coefficient = 0.3;
     halves.state().e_coefficient = 0.7;
-    // 88 and 89 lie around their own width, 97 gets two strips of its own.
+    // 89 is its own width (at 90 the step above already runs two strips).
     const std::uint64_t own = fused_strip_rows(n + 2);
     ASSERT_EQ(halves.state().kernel_args().strip_rows, own);
-    for (int i = 0; i < 2; ++i) {
-      ASSERT_TRUE(k.update_h(halves.state().kernel_args()));
-      ASSERT_TRUE(k.update_e(halves.state().kernel_args()));
-    }
-    const std::uint64_t widths[] = {0, 1, 2, 3, n - 1, n, n + 1, own - 1, own, own + 1};
-    for (std::uint64_t rows : widths) {
-      allocate(n);
-      testing::fill_random(s().e, 21 + n);
-      testing::fill_random(s().h, 22 + n);
-      s().h_coefficient = 0.3;
-      s().e_coefficient = 0.7;
+    ASSERT_TRUE(k.update_h(halves.state().kernel_args()));
+    ASSERT_TRUE(k.update_e(halves.state().kernel_args()));
+    const auto e_want = snapshot(halves.state().e);
+    const auto h_want = snapshot(halves.state().h);
+    allocate(n);
+    testing::fill_random(s().e, 21 + n);
+    testing::fill_random(s().h, 22 + n);
+    s().h_coefficient = 0.3;
+    s().e_coefficient = 0.7;
+    const auto e_start = snapshot(s().e);
+    const auto h_start = snapshot(s().h);
+    for (std::uint64_t rows : std::set<std::uint64_t>{0, 1, 2, 3, n - 1, n, n + 1, own - 1, own, own + 1}) {
+      std::memcpy(s().e.cells.data(), e_start.data(), e_start.size());
+      std::memcpy(s().h.cells.data(), h_start.data(), h_start.size());
       KernelArgs args = s().kernel_args();
       args.strip_rows = rows;
-      for (int i = 0; i < 2; ++i) ASSERT_TRUE(k.step(args)) << "n = " << n << ", rows " << rows;
-      EXPECT_EQ(snapshot(s().e), snapshot(halves.state().e)) << "n = " << n << ", rows " << rows;
-      EXPECT_EQ(snapshot(s().h), snapshot(halves.state().h)) << "n = " << n << ", rows " << rows;
+      ASSERT_TRUE(k.step(args)) << "n = " << n << ", rows " << rows;
+      EXPECT_EQ(std::memcmp(s().e.cells.data(), e_want.data(), e_want.size()), 0) << "n = " << n << ", rows " << rows;
+      EXPECT_EQ(std::memcmp(s().h.cells.data(), h_want.data(), h_want.size()), 0) << "n = " << n << ", rows " << rows;
     }
   }
   // Any edge gets a strip of at least one row.
