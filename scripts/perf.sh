@@ -13,9 +13,10 @@
 #   --init         only the set-up table: "initialization took" of both workloads,
 #                  one thread, n in 192 384 640 (5 paired runs, medians; n = 640 needs
 #                  about 17 GB), and the set-up phases at n = 384 (about 3 minutes).
-#   --cycles       only the cycles-per-cell table: one thread, n in 16 32 64 192, the
-#                  step as two sweeps (before) and as the one fused sweep the program
-#                  runs (after), the plain reference loops and the bound (about 2 minutes).
+#   --cycles       only the cycles-per-cell table: one thread, n in 16 32 64 192 384 512,
+#                  the step as two sweeps (before) and as the one fused sweep the program
+#                  runs (after), the plain reference loops and the bound (about 5 minutes;
+#                  n = 512 needs about 9 GB).
 #   --all          whole-program rows for every n and thread count (about 12 minutes).
 #   --spread       adds five consecutive 10 s runs (standing_wave, sse2, n = 192,
 #                  all cores) and their spread.
@@ -103,7 +104,7 @@ cycles_table() {
       fma_limit=3.33 fma_why="4 blends, 2 permutes, 3 subtracts, 1 FMA on ports 0, 1, 5" ;;
   esac
   rounds=7
-  "$cycles_perf" --rounds=$rounds 16 32 64 192 > "$tmp/cycles.txt"
+  "$cycles_perf" --rounds=$rounds 16 32 64 192 384 512 > "$tmp/cycles.txt"
   grep 'not supported' "$tmp/cycles.txt" || true
   clock=$(awk '$1 == "clock" {printf "%.2f GHz (rounds %.2f to %.2f)", $2, $3, $4}' "$tmp/cycles.txt")
   echo "cycles per cell, one thread, medians over $rounds rounds. cycles = processor time x the core clock"
@@ -114,7 +115,7 @@ cycles_table() {
   echo "min-max over the rounds; plain = the plain reference loops, two sweeps; probe = reading and"
   echo "writing both arrays once, no arithmetic; bound = the larger of the probe and the issue limit"
   echo "($vendor: scalar $scalar_limit, $scalar_why; fma $fma_limit, $fma_why);"
-  echo "x = / bound. Command: $cycles_perf --rounds=$rounds 16 32 64 192"
+  echo "x = / bound. Command: $cycles_perf --rounds=$rounds 16 32 64 192 384 512"
   awk -v fl="$fma_limit" -v sl="$scalar_limit" '
     $1 == "spread" {blo[$2 " " $3] = $4; bhi[$2 " " $3] = $5; lo[$2 " " $3] = $6; hi[$2 " " $3] = $7}
     $1 == "cycles" {row[++c] = $0}

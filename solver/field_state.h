@@ -74,9 +74,14 @@ struct FieldState {
   double e_coefficient = 0.0;
   double h_coefficient = 0.0;
 
-  /// The plain view the kernels and energy routines take.
+  /// The plain view the kernels and energy routines take, with the fused
+  /// step's strip width for this edge.
   KernelArgs kernel_args() const;
 };
+
+/// Rows per strip of the fused step on arrays of edge `edge` (n + 2): at least 1,
+/// and n or more when one strip of all rows already keeps its working set in cache.
+std::uint64_t fused_strip_rows(std::uint64_t edge);
 
 /// Cells of an array with edge `edge` (edge³), or nothing when it does not fit in 64 bits.
 std::optional<std::uint64_t> cube_count(std::uint64_t edge);

@@ -20,8 +20,9 @@ struct Cell {
 static_assert(sizeof(Cell) == 32, "a cell must be exactly one 256-bit vector");
 
 /// What a kernel sees of a solver's fields: both arrays with their edges (halo
-/// included) and the constants derived from the cell size. Cell (x, y, z) lies
-/// at z + edge * (y + edge * x).
+/// included), the constants derived from the cell size and the rows per strip
+/// of the fused step (0 or at least n: one strip, all rows; the bits are the
+/// same for every width). Cell (x, y, z) lies at z + edge * (y + edge * x).
 struct KernelArgs {
   Cell* e;
   std::uint64_t e_edge;
@@ -30,6 +31,7 @@ struct KernelArgs {
   double e_coefficient;
   double h_coefficient;
   double cell_volume;
+  std::uint64_t strip_rows;
 };
 
 /// The two half-steps; each returns true when its loops ran to their bound.
@@ -37,7 +39,9 @@ struct KernelArgs {
 /// (clipped to 1..n-1; an empty range is a success, n = 0 a failure), so that a
 /// caller can run the step row by row while the rows it reads are still in cache.
 /// `step` is `update_h` then `update_e` in one sweep, with the same bits; it
-/// fails for n = 0 and for arrays of different edges.
+/// fails for n = 0 and for arrays of different edges. The sweep walks strips of
+/// `strip_rows` rows (y), each through all planes (x), so that the rows it
+/// reuses from one plane to the next stay in a core's own cache.
 struct KernelTable {
   bool (*update_h)(const KernelArgs& args);
   bool (*update_e)(const KernelArgs& args);

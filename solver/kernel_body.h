@@ -333,24 +333,35 @@ void step_both_row(Cell* h, Cell* e, std::uint64_t edge, std::uint64_t n,
   Cells::store(e + n, Cells::new_e(c, Cells::load(h + n), hx + n, hy + n, hz, ke));
 }
 
+// The rows are swept in strips of `strip_rows` (y), each strip through all
+// planes (x) before the next, so that the rows one plane of a strip shares with
+// the next stay in cache. That reorders only rows that do not depend on each
+// other: a strip's last row y reads the old E of row y + 1, which only the next
+// strip updates, and the next strip's first row reads the new H of row y, which
+// this strip has written; within a strip, and along x and z, the order is the
+// one above. One strip of all rows is the plain x, y, z sweep.
 template <class Cells, bool kPrefetch>
 void step_loops(const KernelArgs& args) {
   const std::uint64_t edge = args.e_edge;
   const std::uint64_t n = edge - 2;
+  const std::uint64_t rows = args.strip_rows == 0 || args.strip_rows > n ? n : args.strip_rows;
   const auto kh = Cells::coefficient(args.h_coefficient);
   const auto ke = Cells::coefficient(args.e_coefficient);
-  for (std::uint64_t x = 1; x <= n; ++x) {
-    for (std::uint64_t y = 1; y <= n; ++y) {
-      Cell* h = args.h + cell_index(edge, x, y, 0);
-      Cell* e = args.e + cell_index(edge, x, y, 0);
-      const bool with_h = x < n && y < n;
-      const bool with_e = x >= 2 && y >= 2;
-      if (with_h && with_e) {
-        step_both_row<Cells, kPrefetch>(h, e, edge, n, kh, ke);
-      } else if (with_h) {
-        step_h_row<Cells, kPrefetch>(h, e, edge, n, kh);
-      } else if (with_e) {
-        step_e_row<Cells, kPrefetch>(e, h, edge, n, ke);
+  for (std::uint64_t y_first = 1; y_first <= n; y_first += rows) {
+    const std::uint64_t y_end = n - y_first < rows ? n + 1 : y_first + rows;
+    for (std::uint64_t x = 1; x <= n; ++x) {
+      for (std::uint64_t y = y_first; y < y_end; ++y) {
+        Cell* h = args.h + cell_index(edge, x, y, 0);
+        Cell* e = args.e + cell_index(edge, x, y, 0);
+        const bool with_h = x < n && y < n;
+        const bool with_e = x >= 2 && y >= 2;
+        if (with_h && with_e) {
+          step_both_row<Cells, kPrefetch>(h, e, edge, n, kh, ke);
+        } else if (with_h) {
+          step_h_row<Cells, kPrefetch>(h, e, edge, n, kh);
+        } else if (with_e) {
+          step_e_row<Cells, kPrefetch>(e, h, edge, n, ke);
+        }
       }
     }
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -210,6 +211,49 @@ TEST_P(KernelTest, FusedStepMatchesHalfSteps) {
   mismatched.h_edge = 5;
   EXPECT_FALSE(k.step(mismatched));
   EXPECT_EQ(snapshot(s().e), before);
+}
+
+// The fused step in strips of any width gives the bits of the two half-steps:
+// strips of one row, strips that leave a short last strip, one row short of
+// all rows, all rows and more, the grid's own width and its neighbours; on
+// grids smaller than a strip, odd ones, ones around their own strip width and
+// ones with several strips and prefetch hints.
+TEST_P(KernelTest, StripsOfAnyWidthMatchHalfSteps) {
+  const KernelTable& k = *GetParam().kernels;
+  for (std::uint64_t n : {1u, 2u, 3u, 4u, 7u, 16u, 41u, 89u}) {
+    FieldStorage halves;
+    ASSERT_TRUE(halves.allocate(FieldParams{false, n, 0.01}).ok());
+    testing::fill_random(halves.state().e, 21 + n);
+    testing::fill_random(halves.state().h, 22 + n);
+    halves.state().h_coefficient = 0.3;
+    halves.state().e_coefficient = 0.7;
+    // 89 is its own width (at 90 the step above already runs two strips).
+    const std::uint64_t own = fused_strip_rows(n + 2);
+    ASSERT_EQ(halves.state().kernel_args().strip_rows, own);
+    ASSERT_TRUE(k.update_h(halves.state().kernel_args()));
+    ASSERT_TRUE(k.update_e(halves.state().kernel_args()));
+    const auto e_want = snapshot(halves.state().e);
+    const auto h_want = snapshot(halves.state().h);
+    allocate(n);
+    testing::fill_random(s().e, 21 + n);
+    testing::fill_random(s().h, 22 + n);
+    s().h_coefficient = 0.3;
+    s().e_coefficient = 0.7;
+    const auto e_start = snapshot(s().e);
+    const auto h_start = snapshot(s().h);
+    for (std::uint64_t rows : std::set<std::uint64_t>{0, 1, 2, 3, n - 1, n, n + 1, own - 1, own, own + 1}) {
+      std::memcpy(s().e.cells.data(), e_start.data(), e_start.size());
+      std::memcpy(s().h.cells.data(), h_start.data(), h_start.size());
+      KernelArgs args = s().kernel_args();
+      args.strip_rows = rows;
+      ASSERT_TRUE(k.step(args)) << "n = " << n << ", rows " << rows;
+      EXPECT_EQ(std::memcmp(s().e.cells.data(), e_want.data(), e_want.size()), 0) << "n = " << n << ", rows " << rows;
+      EXPECT_EQ(std::memcmp(s().h.cells.data(), h_want.data(), h_want.size()), 0) << "n = " << n << ", rows " << rows;
+    }
+  }
+  // Any edge gets a strip of at least one row.
+  EXPECT_EQ(fused_strip_rows(0), 1u);
+  EXPECT_EQ(fused_strip_rows(~std::uint64_t{0}), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllIsas, KernelTest,
