@@ -38,6 +38,10 @@ FileError from_errno(int error_number) {
   }
 }
 
+// How long a pipe's reader may take to open its end: 100 pauses of 10 ms.
+constexpr int kReaderWaits = 100;
+constexpr long kReaderPauseNs = 10'000'000;
+
 // The error number of the first failed write; 0 when all was written.
 int write_all(int fd, std::string_view content) {
   while (!content.empty()) {
@@ -111,8 +115,16 @@ FileHandle standard_stream_of(const std::string& path) {
 }
 
 FileError open_in_place(const std::string& path, FileHandle& file) {
-  // Without O_NONBLOCK a pipe nobody reads would hold the open for ever.
-  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // Without O_NONBLOCK a pipe nobody reads would hold the open for ever. A
+  // reader started just before (`cat f & zelvo --json f`) may not have opened
+  // its end yet: it gets a second before the pipe counts as unread.
+  int fd = -1;
+  for (int attempt = 0;; ++attempt) {
+    fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0 || errno != ENXIO || attempt == kReaderWaits) break;
+    const timespec pause{0, kReaderPauseNs};
+    nanosleep(&pause, nullptr);
+  }
   if (fd < 0) return from_errno(errno);
   // The write itself waits for a slow reader.
   const int flags = fcntl(fd, F_GETFL);

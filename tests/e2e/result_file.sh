@@ -100,9 +100,11 @@ grep -q "^final score: .* MGups$" "$tmp/out.all" || say "half-way failure: no sc
 cmp -s "$tmp/keep.json" "$tmp/keep.orig" || say "half-way failure: the old file was changed"
 ls -A "$tmp" | grep -q '\.tmp$' && say "half-way failure: temporary files left: $(ls -A "$tmp")"
 
-# A named pipe is written in place and stays a pipe.
+# A named pipe is written in place and stays a pipe, also when its reader is
+# still starting as the program opens it. The reader is bounded: a refused
+# pipe would leave it waiting for a writer.
 mkfifo "$tmp/pipe"
-cat "$tmp/pipe" >"$tmp/piped.json" &
+(sleep 0.3; exec timeout 60 cat "$tmp/pipe" >"$tmp/piped.json") &
 reader=$!
 "$program" -d 1 -s 64 -n 1 --json "$tmp/pipe" </dev/null >"$tmp/out" 2>"$tmp/err"
 rc=$?
