@@ -9,6 +9,7 @@
 #include "platform/cpu.h"
 #include "platform/file_output.h"
 #include "platform/memory.h"
+#include "platform/placement.h"
 #include "platform/system_facts.h"
 
 namespace app {
@@ -22,7 +23,7 @@ std::vector<ThreadPlace> thread_places(const bench::RunResult& result, platform:
     if (!result.placement[i]) continue;
     const platform::LogicalProcessor& lp = *result.placement[i];
     // Placement lists exist only where the tree was detected, so this reads the cached one.
-    places[i] = {std::uint32_t{lp.group} * 64 + lp.os, lp.group, platform::numa_node_of(topology.get_topology(), lp)};
+    places[i] = {platform::processor_number(lp), lp.group, platform::numa_node_of(topology.get_topology(), lp)};
   }
   return places;
 }

@@ -111,7 +111,7 @@ void Worker::pin() {
   std::lock_guard lock(c_.output_mutex);
   if (c_.result.placement_refused) return;
   c_.result.placement_refused = true;
-  c_.console.err(placement_refused_line(c_.index, std::uint32_t{lp.group} * 64 + lp.os));
+  c_.console.err(placement_refused_line(c_.index, platform::processor_number(lp)));
 }
 
 void Worker::run() {

@@ -100,7 +100,7 @@ GroupAffinity affinity_of(const LogicalProcessor& lp) {
 PlacementList allowed_placement(PlacementList placement, const std::optional<std::vector<std::uint32_t>>& allowed) {
   if (!allowed) return placement;
   std::erase_if(placement, [&](const LogicalProcessor& lp) {
-    return std::find(allowed->begin(), allowed->end(), std::uint32_t{lp.group} * 64 + lp.os) == allowed->end();
+    return std::find(allowed->begin(), allowed->end(), processor_number(lp)) == allowed->end();
   });
   return placement;
 }

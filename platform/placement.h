@@ -51,6 +51,10 @@ PlacementList build_phte_placement(const Topology& topology);
 /// The placement list of `mode`; "os" gives the empty list.
 PlacementList build_placement(const Topology& topology, ThreadingMode mode);
 
+/// The number of `lp` across groups, group × 64 + bit, as the result file and
+/// the allowed-processor list count processors.
+inline std::uint32_t processor_number(const LogicalProcessor& lp) { return std::uint32_t{lp.group} * 64 + lp.os; }
+
 /// The single-processor affinity of `lp`: bit `os` (mod 64) of group `group`.
 GroupAffinity affinity_of(const LogicalProcessor& lp);
 

@@ -8,12 +8,11 @@ import shutil
 import signal
 import socket
 import subprocess
-import sys
 
 from .constants import EXIT_FLAGGED, EXIT_INTERRUPTED, EXIT_OK, NODE_LIST_FILE
 from .errors import UsageError
 from .slurm import default_zelvo, refuse_json_option, run_file_stem
-from .text import shown
+from .text import note, shown
 
 # How long a stopped zelvo gets to end before it is killed.
 STOP_GRACE_S = 10
@@ -124,7 +123,7 @@ def run_local(args, zelvo_options, home):
                 print(f"run {k} of {runs}: {_ended(code)}", flush=True)
             else:
                 missing.append(k)
-                _note(f"run {k} of {runs}: {_ended(code)}, no result file; see its log "
+                note(f"run {k} of {runs}: {_ended(code)}, no result file; see its log "
                       f"{shown(stem)}.log")
     except KeyboardInterrupt:
         if process:
@@ -136,7 +135,7 @@ def run_local(args, zelvo_options, home):
         else:
             where = f"stopped after run {done} of {runs}" if done else "stopped before run 1"
         with_file = sum(1 for stem in stems[:done] if os.path.isfile(stem + ".json"))
-        _note(f"interrupted: {where}; {_finished(done, with_file)}")
+        note(f"interrupted: {where}; {_finished(done, with_file)}")
         return EXIT_INTERRUPTED
     finally:
         signal.signal(signal.SIGTERM, previous_term)
@@ -145,7 +144,7 @@ def run_local(args, zelvo_options, home):
     if missing:
         listed = ", ".join(map(str, missing[:10]))
         more = f" and {len(missing) - 10} more" if len(missing) > 10 else ""
-        _note(f"{line}; none from run{'' if len(missing) == 1 else 's'} {listed}{more}")
+        note(f"{line}; none from run{'' if len(missing) == 1 else 's'} {listed}{more}")
     else:
         print(line)
     print(f"done: zelvo-fleet report {shlex.quote(shown(folder))}")
@@ -159,6 +158,3 @@ def _written(path):
         raise UsageError(f"cannot write {shown(path)}: {e.strerror}") from None
 
 
-def _note(text):
-    sys.stdout.flush()
-    print(f"zelvo-fleet: {text}", file=sys.stderr, flush=True)

@@ -253,9 +253,7 @@ def main(argv=None, home=_PACKAGE_HOME):
             print(f"zelvo-fleet: no result files in {shown(args.folder)} (a job's folder holds "
                   "one <node>.json per node)", file=sys.stderr)
         if args.json:
-            # Strict and ASCII: no NaN or Infinity, and every control character escaped.
-            json.dump(report, sys.stdout, indent=2, allow_nan=False, ensure_ascii=True)
-            sys.stdout.write("\n")
+            _print_json(report)
         else:
             sys.stdout.write(format_report(report))
         sys.stdout.flush()

@@ -7,13 +7,12 @@ import re
 import shlex
 import shutil
 import subprocess
-import sys
 import time
 
 from .constants import EXIT_ERROR, EXIT_FLAGGED, EXIT_INTERRUPTED, EXIT_OK, NODE_LIST_FILE
 from .errors import ResultFileError, UsageError
 from .results import read_folder, read_small_file
-from .text import natural_key, shown
+from .text import natural_key, note, shown
 
 JOB_NAME = "zelvo-fleet"
 # The job's comment that says how many runs each node makes.
@@ -117,9 +116,6 @@ QUERY_TIMEOUT_S = 60
 REPORT_QUERY_TIMEOUT_S = 15
 
 
-def _note(text):
-    sys.stdout.flush()
-    print(f"zelvo-fleet: {text}", file=sys.stderr, flush=True)
 
 
 def _names(nodes, most=10):
@@ -231,7 +227,7 @@ class JobWait:
                     # Only to close a pending story: a job that starts at once stays quiet.
                     text = "has started" if said else None
                 if text and text != said:
-                    _note(f"job {self.job} {text}")
+                    note(f"job {self.job} {text}")
                     said = text
             if left_s is not None:
                 left_s = deadline - time.monotonic()
@@ -288,7 +284,7 @@ def count_results(folder, nodes, repeat=None):
                         if name.endswith(".json") and not name.startswith("."))
         left = (f"{found} node{'' if found == 1 else 's'} left a result file" if repeat is None
                 else f"{found} result file{'' if found == 1 else 's'} of {repeat} runs per node")
-        _note(f"{left}; the job left no node list ({NODE_LIST_FILE}) to check them against")
+        note(f"{left}; the job left no node list ({NODE_LIST_FILE}) to check them against")
         return False
     counts = {n: _runs_with_result(folder, n, repeat) for n in nodes}
     missing = [n for n in nodes if counts[n] < runs]
@@ -297,9 +293,9 @@ def count_results(folder, nodes, repeat=None):
         line += f" from each of their {repeat} run{'' if repeat == 1 else 's'}"
     if missing:
         if repeat is None:
-            _note(f"{line}; none from {_names(missing)}")
+            note(f"{line}; none from {_names(missing)}")
         else:
-            _note(f"{line}; fewer from " +
+            note(f"{line}; fewer from " +
                   _names([f"{n} ({counts[n]} of {repeat})" for n in missing]))
         return False
     print(line)
@@ -340,14 +336,14 @@ def run_submit(args, zelvo_options, home):
     try:
         outcome = watch.run(args.wait_timeout)
     except KeyboardInterrupt:
-        _note(f"stopped waiting: {_still(job, watch.fields)}; to cancel it: scancel {job}")
+        note(f"stopped waiting: {_still(job, watch.fields)}; to cancel it: scancel {job}")
         return EXIT_INTERRUPTED
     if outcome == "timeout":
-        _note(f"stopped waiting after {args.wait_timeout} s: {_still(job, watch.fields)}; "
+        note(f"stopped waiting after {args.wait_timeout} s: {_still(job, watch.fields)}; "
               f"to cancel it: scancel {job}")
         return EXIT_ERROR
     if outcome == "never":
-        _note(f"job {job} cannot start as submitted ({shown(watch.fields['Reason'])}): "
+        note(f"job {job} cannot start as submitted ({shown(watch.fields['Reason'])}): "
               f"{cancel_job(job)}")
         return EXIT_ERROR
 
@@ -359,7 +355,7 @@ def run_submit(args, zelvo_options, home):
         # A job that failed to launch or was cancelled before it started has
         # left no log: then the controller's reason is all there is.
         because = "" if reason == "None" else f", reason {shown(reason)}"
-        _note(f"job {job} ended {state}{because}"
+        note(f"job {job} ended {state}{because}"
               + (f"; see {log}" if os.path.isfile(log) else "; it left no log"))
         if ran:
             count_results(folder, listed_nodes(folder, scontrol, watch.node_list), args.repeat)
@@ -454,5 +450,5 @@ def say_running(running):
     nodes = running["unfinished"]
     which = (f": {len(nodes)} node{' has' if len(nodes) == 1 else 's have'} not finished "
              f"({_names(nodes)})") if nodes else ""
-    _note(f"job {running['job']} is still {state}{which}; report again when it has ended")
+    note(f"job {running['job']} is still {state}{which}; report again when it has ended")
 

@@ -1,6 +1,8 @@
-"""Text from a results folder as it may be printed, and the order of node names."""
+"""Text from a results folder as it may be printed, the order of node names,
+and the tool's own notes on standard error."""
 
 import re
+import sys
 
 
 def shown(text):
@@ -34,3 +36,10 @@ def natural_key(text):
     return [(len(part.lstrip("0")), part.lstrip("0"), part) if i % 2 else part
             for i, part in enumerate(parts)]
 
+
+
+def note(text):
+    """One line of zelvo-fleet's on standard error, after whatever standard
+    output holds so far."""
+    sys.stdout.flush()
+    print(f"zelvo-fleet: {text}", file=sys.stderr, flush=True)
