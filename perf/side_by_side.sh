@@ -3,8 +3,11 @@
 # odd rounds, B first in even ones) with the same options and prints each
 # run's score, the best of each build and the ratio best B / best A. On a shared
 # machine interference only slows a run down, so the best of several runs is
-# the figure that compares.
+# the figure that compares. A_OPTIONS and B_OPTIONS, when set, are added to
+# one build's options only (split at blanks), so that one run can set, say,
+# today's build at one grid size against a new build at another:
 #   perf/side_by_side.sh ZELVO_A ZELVO_B ROUNDS [zelvo options...]
+#   A_OPTIONS="-s 192" B_OPTIONS="-s 512" perf/side_by_side.sh A B 3 -d 4 -n 1
 set -eu
 [ $# -ge 3 ] || { echo "usage: $0 ZELVO_A ZELVO_B ROUNDS [zelvo options...]" >&2; exit 2; }
 a=$1 b=$2 rounds=$3
@@ -25,16 +28,16 @@ best_a=0 best_b=0 i=1
 scores_a="" scores_b=""
 while [ "$i" -le "$rounds" ]; do
   if [ $((i % 2)) -eq 1 ]; then
-    sa=$(score "$a" "$@"); sb=$(score "$b" "$@")
+    sa=$(score "$a" "$@" ${A_OPTIONS:-}); sb=$(score "$b" "$@" ${B_OPTIONS:-})
   else
-    sb=$(score "$b" "$@"); sa=$(score "$a" "$@")
+    sb=$(score "$b" "$@" ${B_OPTIONS:-}); sa=$(score "$a" "$@" ${A_OPTIONS:-})
   fi
   scores_a="$scores_a $sa" scores_b="$scores_b $sb"
   best_a=$(awk -v x="$best_a" -v y="$sa" 'BEGIN {print (y + 0 > x + 0) ? y : x}')
   best_b=$(awk -v x="$best_b" -v y="$sb" 'BEGIN {print (y + 0 > x + 0) ? y : x}')
   i=$((i + 1))
 done
-echo "options: $*"
+echo "options: $*${A_OPTIONS:+; A also $A_OPTIONS}${B_OPTIONS:+; B also $B_OPTIONS}"
 echo "A runs:$scores_a"
 echo "B runs:$scores_b"
 awk -v a="$best_a" -v b="$best_b" \

@@ -27,6 +27,9 @@ struct Avx2FmaOps {
   static Vector blend(Vector a, Vector b) {
     return _mm256_blend_pd(a, b, kMask);
   }
+  // (a0, b1, a2, b3): the same lanes as a blend with mask 0b1010, but the
+  // shuffle's encoding, which more vector pipes run.
+  static Vector interleave(Vector a, Vector b) { return _mm256_shuffle_pd(a, b, 0b1010); }
   template <int kOrder>
   static Vector permute(Vector v) {
     return _mm256_permute4x64_pd(v, kOrder);
