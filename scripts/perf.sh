@@ -48,11 +48,12 @@ build=build/perf-report
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >&2
 fi
-cmake --build "$build" --target zelvo zelvo_perf zelvo_setup_perf zelvo_cycles_perf -j2 >&2
+cmake --build "$build" --target zelvo zelvo_perf zelvo_setup_perf zelvo_cycles_perf zelvo_pipes_perf -j2 >&2
 zelvo=$build/zelvo
 kperf=$build/perf/zelvo_perf
 setup_perf=$build/perf/zelvo_setup_perf
 cycles_perf=${ZELVO_CYCLES_PERF:-$build/perf/zelvo_cycles_perf}
+pipes_perf=$build/perf/zelvo_pipes_perf
 
 tmp=$(mktemp -d)
 hugepages_saved=""
@@ -91,8 +92,8 @@ versus_table() {
 # subtracts and 3 multiplies; fma: 3 blends, 1 in-lane shuffle, 2 lane permutes,
 # 3 subtracts and 1 FMA. Intel since Golden Cove runs all of them on ports 0, 1
 # and 5 (scalar 15 / 3, fma 10 / 3; the scalar loops measure 5.1 to 5.2 in the L2
-# cache, below the 6.0 that two add ports would allow). AMD Zen 5, measured with
-# independent instructions: scalar adds 2 per cycle (12 / 2); blends, FMAs,
+# cache, below the 6.0 that two add ports would allow). AMD Zen 5, measured by
+# zelvo_pipes_perf: scalar adds 2 per cycle (12 / 2); blends, FMAs,
 # permutes and vector subtracts 2 per cycle each, shuffles 4, any mix of them at
 # most 4 (fma 10 / 4), blends and FMAs on the same two pipes.
 # A step updates (n - 1)^3 cells of each field but counts n^3 (the score's
@@ -137,6 +138,10 @@ cycles_table() {
                sprintf("%.2f-%.2f", blo[k], bhi[k]), f[7], sprintf("%.2f-%.2f", lo[k], hi[k]), f[8], f[9], b, f[6] / b, f[7] / b
       }
     }' "$tmp/cycles.txt"
+  echo
+  echo "issue rates behind the limits: cycles per pass of independent instructions and instructions per"
+  echo "cycle, best of five (Command: $pipes_perf)"
+  "$pipes_perf" | awk '$1 == "clock" {printf "clock %s GHz\n", $2; next} {$1 = ""; sub(/^ /, ""); print}'
   echo
 }
 if [ "$cycles" -eq 1 ]; then
