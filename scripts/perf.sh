@@ -91,11 +91,10 @@ versus_table() {
 # its operations per update and the pipes that run them. Scalar: 12 adds or
 # subtracts and 3 multiplies; fma: 3 blends, 1 in-lane shuffle, 2 lane permutes,
 # 3 subtracts and 1 FMA. Intel since Golden Cove runs all of them on ports 0, 1
-# and 5 (scalar 15 / 3, fma 10 / 3; the scalar loops measure 5.1 to 5.2 in the L2
-# cache, below the 6.0 that two add ports would allow). AMD Zen 5, measured by
-# zelvo_pipes_perf: scalar adds 2 per cycle (12 / 2); blends, FMAs,
-# permutes and vector subtracts 2 per cycle each, shuffles 4, any mix of them at
-# most 4 (fma 10 / 4), blends and FMAs on the same two pipes.
+# and 5 (scalar 15 / 3, fma 10 / 3). AMD Zen 5, measured by zelvo_pipes_perf:
+# scalar adds 2 per cycle (12 / 2); blends, FMAs, permutes and vector subtracts
+# 2 per cycle each, shuffles 4, any mix of them at most 4 (fma 10 / 4), blends
+# and FMAs on the same two pipes.
 # A step updates (n - 1)^3 cells of each field but counts n^3 (the score's
 # convention), so the limit per counted cell is the limit per update times
 # ((n - 1) / n)^3: 0.82 at n = 16, 0.91 at n = 32.
