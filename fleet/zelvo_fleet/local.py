@@ -1,6 +1,7 @@
 """Runs on this machine: zelvo N times in a row into a new folder laid out like
 a Slurm job's, so that report and compare read it as they read a job's."""
 
+import contextlib
 import datetime
 import os
 import shlex
@@ -80,6 +81,22 @@ def _interrupt(signum, frame):
     raise KeyboardInterrupt
 
 
+_STOP_SIGNALS = {signal.SIGINT, signal.SIGTERM}
+
+
+@contextlib.contextmanager
+def _stop_signals_held():
+    """Ctrl-C and TERM wait until the block has ended, and arrive then. Around
+    a zelvo's start: one that came while it was starting (a zelvo can be that
+    quick) would otherwise end the loop with no process to stop, and leave that
+    zelvo running. Yields the mask to give the zelvo, the one this tool had."""
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, _STOP_SIGNALS)
+    try:
+        yield previous
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+
+
 def _finished(count, with_file):
     if count == 0:
         return "no run finished"
@@ -112,9 +129,11 @@ def run_local(args, zelvo_options, home):
         for k, stem in enumerate(stems, 1):
             with _written(stem + ".log") as log:
                 try:
-                    process = subprocess.Popen([zelvo, "--json", stem + ".json", *zelvo_options],
-                                               stdin=subprocess.DEVNULL, stdout=log,
-                                               stderr=subprocess.STDOUT)
+                    with _stop_signals_held() as mask:
+                        process = subprocess.Popen(
+                            [zelvo, "--json", stem + ".json", *zelvo_options],
+                            stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                            preexec_fn=lambda: signal.pthread_sigmask(signal.SIG_SETMASK, mask))
                 except OSError as e:
                     raise UsageError(f"cannot start {shown(zelvo)}: {e.strerror}") from None
                 code = process.wait()

@@ -134,6 +134,28 @@ echo '{}' >"$2"
                 # One line of its own (argparse puts the usage before its errors).
                 self.assertIn(message, err.splitlines()[-1])
 
+    def test_ctrl_c_while_a_zelvo_starts_stops_that_zelvo(self):
+        # The signal comes the moment the zelvo exists, before the tool holds it:
+        # once it left the zelvo running and said "stopped before run 1".
+        zelvo = _write_program(scratch_folder(self), "zelvo", "#!/bin/sh\nexec sleep 60\n")
+        started = []
+        real_popen = subprocess.Popen
+
+        def popen_then_ctrl_c(*args, **kwargs):
+            started.append(real_popen(*args, **kwargs))
+            os.kill(os.getpid(), signal.SIGINT)
+            return started[-1]
+
+        out_root = scratch_folder(self)
+        with mock.patch.object(local.subprocess, "Popen", popen_then_ctrl_c):
+            code, _, err = run_main(["run", "--repeat", "3", "--out", out_root, "--zelvo", zelvo,
+                                     "--", "-d", "1"])
+        [child] = started
+        self.addCleanup(child.kill)
+        self.assertEqual((code, err), (130, "zelvo-fleet: interrupted: run 1 of 3 stopped; "
+                                            "no run finished\n"))
+        self.assertIsNotNone(child.poll(), "the zelvo is still running")
+
     def test_a_new_folder_never_reuses_an_earlier_one(self):
         out_root = scratch_folder(self)
         now = datetime.datetime(2026, 12, 10, 11, 45, 7, tzinfo=datetime.timezone.utc)
