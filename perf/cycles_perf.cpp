@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "perf/core_clock.h"
 #include "perf/perf_tables.h"
 #include "platform/fp_control.h"
 #include "solver/field_state.h"
@@ -40,33 +41,8 @@ constexpr const auto& kIsas = perf::kVersus;
 constexpr double kUpdatesPerPhase = 1 << 23;
 constexpr int kDefaultRounds = 7;
 
-// Processor time of `body` in seconds (the process runs one thread).
-template <class Body>
-double seconds(Body&& body) {
-  const std::clock_t start = std::clock();
-  body();
-  return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-}
-
-// Core clock in Hz: 64 dependent register adds per pass, each waiting for the
-// one before. Register operands, because newer cores resolve chains of adds of
-// an immediate at rename, several per cycle. The best of a few tries, since
-// interference only slows a try down.
-double core_clock_hz() {
-  constexpr std::uint64_t kPasses = 1 << 18;
-  double best = 0.0;
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    std::uint64_t v = 0;
-    const std::uint64_t one = 1;
-    const double s = seconds([&] {
-      for (std::uint64_t i = 0; i < kPasses; ++i) {
-        asm volatile(".rept 64\n\taddq %1, %0\n\t.endr" : "+r"(v) : "r"(one));
-      }
-    });
-    if (v == kPasses * 64 && s > 0) best = std::max(best, static_cast<double>(kPasses * 64) / s);
-  }
-  return best;
-}
+using perf::core_clock_hz;
+using perf::seconds;
 
 // Reads and writes every cell of both arrays once, as the fused step does, and
 // computes nothing: it swaps the two fields (which leaves them as stable as before).

@@ -14,30 +14,12 @@
 #include <cstdio>
 #include <ctime>
 
+#include "perf/core_clock.h"
+
 namespace {
 
-template <class Body>
-double seconds(Body&& body) {
-  const std::clock_t start = std::clock();
-  body();
-  return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-}
-
-double core_clock_hz() {
-  constexpr std::uint64_t kPasses = 1 << 18;
-  double best = 0.0;
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    std::uint64_t v = 0;
-    const std::uint64_t one = 1;
-    const double s = seconds([&] {
-      for (std::uint64_t i = 0; i < kPasses; ++i) {
-        asm volatile(".rept 64\n\taddq %1, %0\n\t.endr" : "+r"(v) : "r"(one));
-      }
-    });
-    if (v == kPasses * 64 && s > 0) best = std::max(best, static_cast<double>(kPasses * 64) / s);
-  }
-  return best;
-}
+using perf::core_clock_hz;
+using perf::seconds;
 
 // One instruction writing register i from the fixed registers 14 and 15.
 #define BLEND(i) "vblendpd $5, %%ymm15, %%ymm14, %%ymm" #i "\n\t"
