@@ -77,7 +77,8 @@ OptError OutputFile::prepare(const std::string& path) {
   os::remove_file(temporary);
   if (kind == PathKind::kRegular) {
     ReplaceFacts facts;
-    const std::string folder(folder_of(target).empty() ? std::string_view(".") : folder_of(target));
+    const std::string_view dir = folder_of(target);
+    const std::string folder(dir.empty() ? std::string_view(".") : dir);
     if (const FileError e = os::replace_facts(target, folder, facts); e.failed()) return failure(e);
     if (!may_replace(facts)) return failure({FileErrorKind::kPermissionDenied, {}});
   }

@@ -81,7 +81,7 @@ void CellBuffer::release() {
 // planes x and x + 1 and H of the planes x - 1 and x, w + 1 rows of each, and
 // all but the newest plane come back at plane x + 1: about 4 (w + 1) rows of
 // edge cells, here kept within a 1 MiB L2. Each strip costs one extra row of E
-// and of H per plane from memory, so narrower is not better: on a Zen 4 core
+// and of H per plane from memory, so narrower is not better: on an AMD Zen 5 core
 // (1 MiB L2), one thread, strips of 10 to 20 rows at n = 384 and 512 ran 1.3
 // to 1.8 times as fast as one strip of all rows, strips of 3 rows 1.05 to 1.2.
 constexpr std::uint64_t kStripBytes = std::uint64_t{1} << 20;
