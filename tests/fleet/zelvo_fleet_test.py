@@ -3,6 +3,7 @@
 against stand-ins for sbatch, srun and scontrol."""
 
 import contextlib
+import importlib.util
 import io
 import json
 import math
@@ -88,6 +89,25 @@ class Folder:
             f.write(content if isinstance(content, (str, bytes)) else json.dumps(content))
 
 
+def skip_without_matplotlib(test):
+    if importlib.util.find_spec("matplotlib") is None:
+        test.skipTest("the plot needs matplotlib")
+
+
+def assert_png(test, path):
+    with open(path, "rb") as f:
+        test.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+
+
+def refused(test, argv, message):
+    """Runs argv, which must stop at once with exit code 2, print nothing and name
+    message on standard error; returns standard error."""
+    code, out, err = run_main(argv)
+    test.assertEqual((code, out), (2, ""), argv)
+    test.assertIn(message, err)
+    return err
+
+
 def run_main(argv):
     # Streams as a UTF-8 terminal has them: text that cannot be encoded raises.
     out, err = (io.TextIOWrapper(io.BytesIO(), encoding="utf-8") for _ in range(2))
@@ -110,9 +130,7 @@ class ReportTest(unittest.TestCase):
         d.write("node2.json", {**result("node2", score=49.0), "schema": "zelvo-result/2"})
         # Fewer automatic threads (less memory): slower as configured, same group.
         d.write("node3.json", result("node3", threads=1, score=46.0))
-        d.write("node4.json", result("node4", score=48.9, valid=False,
-                                     reason="disagreement between timers for total work is "
-                                            "larger than tolerance\n1.010s vs 0.950s\n"))
+        d.write("node4.json", result("node4", score=48.9, valid=False, reason="timer disagreement"))
         # Group 2: the same processor with other options is never compared with group 1.
         d.write("node10.json", result("node10", options=("-d", "1", "-s", "128"), score=20.0))
         d.write("node11.json", result("node11", options=("-d", "1", "-s", "128"), score=21.0))
@@ -159,17 +177,13 @@ class ReportTest(unittest.TestCase):
         # The text: one row per node, every failed node named, the summary last.
         for node in ("node1", "node2", "node3", "node4", "node10", "node11", "node20"):
             self.assertRegex(out, rf"\n  {node} +(AMD|Intel)")
-        self.assertIn("INVALID: disagreement between timers for total work is larger than "
-                      "tolerance / 1.010s vs 0.950s\n", out)
         self.assertRegex(out, r"node3 +AMD EPYC .* +1 auto +sse2 .* 46\.00 +yes +-6\.1 % +SLOW")
-        self.assertRegex(out, r"node5 +node5\.json +corrupt or partial JSON")
         self.assertTrue(out.endswith(
             "10 nodes in 3 groups: 5 passed, 1 invalid, 1 slow (more than 5 % below their "
             "group's median), 3 failed (no usable result file); 5 flagged\n"), out)
 
         code, out, _ = run_main(["report", "--json", d.path])
-        self.assertEqual(code, 1)
-        self.assertEqual(json.loads(out)["summary"], report["summary"])
+        self.assertEqual((code, json.loads(out)["summary"]), (1, report["summary"]))
 
     def test_tolerance_edges(self):
         d = Folder(self)
@@ -185,12 +199,9 @@ class ReportTest(unittest.TestCase):
         self.assertTrue(out.endswith("5 nodes in 1 group: 5 passed; none flagged\n"))
         # The help's "%" is a percent sign, not the escape of one.
         code, out, _ = run_main(["report", "--help"])
-        self.assertEqual(code, 0)
-        self.assertNotIn("%%", out)
+        self.assertEqual((code, "%%" in out), (0, False))
         for bad in ("-1", "100", "nan", "inf", "five"):
-            code, _, err = run_main(["report", "--tolerance", bad, d.path])
-            self.assertEqual(code, 2, bad)
-            self.assertIn("not a percentage", err)
+            refused(self, ["report", "--tolerance", bad, d.path], "not a percentage")
 
     def test_a_group_without_valid_node_has_no_median(self):
         d = Folder(self)
@@ -207,9 +218,9 @@ class ReportTest(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertTrue(out.endswith("0 nodes in 0 groups: 0 passed; no result files\n"))
         self.assertIn("no result files in", err)
-        code, out, err = run_main(["report", os.path.join(d.path, "missing")])
-        self.assertEqual((code, out), (2, ""))
-        self.assertRegex(err, r"^zelvo-fleet: cannot read the folder .*missing: No such file")
+        missing = os.path.join(d.path, "missing")
+        self.assertTrue(refused(self, ["report", missing], "").startswith(
+            f"zelvo-fleet: cannot read the folder {missing}: No such file"))
 
     def test_given_options(self):
         cases = [(["zelvo", "--json", "r.json", "-d", "1"], ("-d", "1")),
@@ -222,33 +233,25 @@ class ReportTest(unittest.TestCase):
     def test_plot(self):
         d = self.fleet_with_faults()
         bad_target = os.path.join(d.path, "no-such-folder", "fleet.png")
-        try:
-            import matplotlib  # noqa: F401
-        except ImportError:
-            has_matplotlib = False
-        else:
-            has_matplotlib = True
-        if has_matplotlib:
-            png = os.path.join(d.path, "fleet.png")
-            code, _, err = run_main(["report", "--plot", png, d.path])
-            self.assertEqual((code, err), (1, ""))
-            with open(png, "rb") as f:
-                self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
-            # A plot that cannot be written is its own line; the verdict keeps its code.
-            good = Folder(self)
-            good.write("n1.json", result("n1"))
-            for folder, verdict in ((d.path, 1), (good.path, 0)):
-                code, out, err = run_main(["report", "--plot", bad_target, folder])
-                self.assertEqual(code, verdict)
-                self.assertIn(" none flagged\n" if verdict == 0 else " flagged\n", out)
-                self.assertEqual(err, f"zelvo-fleet: cannot write the plot {bad_target}: "
-                                      "No such file or directory\n")
         # Without matplotlib: the package to install is named, nothing is read.
         with mock.patch.dict(sys.modules, {"matplotlib": None}):
-            code, out, err = run_main(["report", "--plot", bad_target, d.path])
-        self.assertEqual((code, out), (2, ""))
-        self.assertEqual(err, "zelvo-fleet: --plot needs matplotlib: install the Debian package "
-                              "python3-matplotlib\n")
+            self.assertEqual(refused(self, ["report", "--plot", bad_target, d.path], ""),
+                             "zelvo-fleet: --plot needs matplotlib: install the Debian package "
+                             "python3-matplotlib\n")
+        skip_without_matplotlib(self)
+        png = os.path.join(d.path, "fleet.png")
+        code, _, err = run_main(["report", "--plot", png, d.path])
+        self.assertEqual((code, err), (1, ""))
+        assert_png(self, png)
+        # A plot that cannot be written is its own line; the verdict keeps its code.
+        good = Folder(self)
+        good.write("n1.json", result("n1"))
+        for folder, verdict in ((d.path, 1), (good.path, 0)):
+            code, out, err = run_main(["report", "--plot", bad_target, folder])
+            self.assertEqual(code, verdict)
+            self.assertIn(" none flagged\n" if verdict == 0 else " flagged\n", out)
+            self.assertEqual(err, f"zelvo-fleet: cannot write the plot {bad_target}: "
+                                  "No such file or directory\n")
 
 
 def strict_json(text):
@@ -289,70 +292,66 @@ class HostileFolderTest(unittest.TestCase):
 
     def test_each_unusable_entry_is_one_failed_node(self):
         score, good = '"score_mgups": 50.0', "n1\nn2\nn3\n"
-        # (entries added to a folder of three good nodes, the failed node as shown, its reason)
-        cases = [
-            ({"x.json": ""}, "x", "empty file"),
-            ({"x.json": '{"schema": "zelvo-result/1"'}, "x", "corrupt or partial JSON"),
-            ({"x.json": b"\xff\xfe\x00garbage"}, "x", "not UTF-8"),
-            ({"x.json": "[1, 2]"}, "x", "not a zelvo result file"),
-            ({"x.json": '{"schema": "zelvo-result/3"}'}, "x", 'schema "zelvo-result/3"'),
-            ({"x.json": "[" * 100000 + "]" * 100000}, "x", "corrupt"),
-            ({"x.json": spoilt("result", "score_mgups", value=None)}, "x", "without a score"),
-            ({"x.json": spoilt("run", "options", "threads", value="2")}, "x", "threads is"),
-            ({"x.json": spoilt("result", "score_mgups", value=True)}, "x", "score_mgups is"),
-            ({"x.json": spoilt("run", "command_line", value=[])}, "x", "run.command_line is"),
-            ({"x.json": spoilt("run", "options", value="x")}, "x", "no run.options.threads"),
-            ({"x.json": edited(score, '"score_mgups": ' + "9" * 400)}, "x",
+        # (what the result file of a fourth node, x, holds; its reason as shown)
+        files = [
+            ("", "empty file"),
+            (b"\xff\xfe\x00garbage", "not UTF-8"),
+            ("[1, 2]", "not a zelvo result file"),
+            ('{"schema": "zelvo-result/3"}', 'schema "zelvo-result/3"'),
+            ("[" * 100000 + "]" * 100000, "corrupt"),
+            (spoilt("result", "score_mgups", value=None), "without a score"),
+            (spoilt("run", "options", "threads", value="2"), "threads is"),
+            (spoilt("result", "score_mgups", value=True), "score_mgups is"),
+            (spoilt("run", "command_line", value=[]), "run.command_line is"),
+            (spoilt("run", "options", value="x"), "no run.options.threads"),
+            (edited(score, '"score_mgups": ' + "9" * 400),
              "not a zelvo result file (an integer of 400 digits)"),
             # Numbers in a field the report does not read.
-            ({"x.json": edited('"threads": []', f'"threads": [{"7" * 5000}]')}, "x",
-             "an integer of 5000 digits"),
-            ({"x.json": edited('"duration_s": 1', '"duration_s": 1e400')}, "x",
-             "a number out of range: 1e400"),
-            ({"x.json": spoilt("machine", "cores", value=math.nan)}, "x", "NaN is not a JSON"),
-            ({"x.json": edited(score, '"score_mgups": 1.7e308')}, "x",
+            (edited('"threads": []', f'"threads": [{"7" * 5000}]'), "an integer of 5000 digits"),
+            (edited('"duration_s": 1', '"duration_s": 1e400'), "a number out of range: 1e400"),
+            (spoilt("machine", "cores", value=math.nan), "NaN is not a JSON"),
+            (edited(score, '"score_mgups": 1.7e308'),
              "out of range: result.score_mgups is 1.7e+308"),
-            ({"x.json": edited(score, '"score_mgups": -5')}, "x", "score_mgups is -5.0"),
-            ({"x.json": spoilt("run", "options", "threads", value=0)}, "x", "threads is 0"),
-            ({"x.json": spoilt("run", "options", "size", value=100)}, "x", "size is 100"),
+            (edited(score, '"score_mgups": -5'), "score_mgups is -5.0"),
+            (spoilt("run", "options", "threads", value=0), "threads is 0"),
+            (spoilt("run", "options", "size", value=100), "size is 100"),
             # The trace of a zelvo-result/2 file.
-            ({"x.json": spoilt_trace(progress=None)}, "x", "no threads[0].progress"),
-            ({"x.json": spoilt_trace(progress=[])}, "x", "threads[0].progress is []"),
-            ({"x.json": spoilt_trace(progress=lambda p: [[0.5, 1, 2]] + p)}, "x",
+            (spoilt_trace(progress=None), "no threads[0].progress"),
+            (spoilt_trace(progress=[]), "threads[0].progress is []"),
+            (spoilt_trace(progress=lambda p: [[0.5, 1, 2]] + p),
              "threads[0].progress[0] is [0.5, 1, 2] (a pair [seconds, updates])"),
-            ({"x.json": spoilt_trace(progress=lambda p: [[0.5, True]] + p)}, "x",
+            (spoilt_trace(progress=lambda p: [[0.5, True]] + p),
              "threads[0].progress[0] is [0.5, true]"),
-            ({"x.json": spoilt_trace(progress=lambda p: [[-0.5, 1]] + p)}, "x",
+            (spoilt_trace(progress=lambda p: [[-0.5, 1]] + p),
              "out of range: threads[0].progress[0] is [-0.5, 1]"),
-            ({"x.json": spoilt_trace(progress=lambda p: p[:1] + [[0.005, 10]] + p[1:])}, "x",
+            (spoilt_trace(progress=lambda p: p[:1] + [[0.005, 10]] + p[1:]),
              "out of order: threads[0].progress[1] is [0.005, 10], after [0.01, 250000]"),
-            ({"x.json": spoilt_trace(grid_updates=lambda u: u + 1)}, "x",
+            (spoilt_trace(grid_updates=lambda u: u + 1),
              "inconsistent: threads[0].progress ends with [1.0, 25000000], the thread's seconds "
              "and grid_updates are [1.0, 25000001]"),
-            ({"x.json": spoilt_trace(seconds=None)}, "x", "no threads[0].seconds"),
+            (spoilt_trace(seconds=None), "no threads[0].seconds"),
+            (json.dumps(result("x")) + " " * (results.MAX_FILE_BYTES + 1), "too large: "),
+            (None, "not a regular file"),
+        ]
+        # (entries added to a folder of three good nodes, the failed node as shown, its reason)
+        cases = [({"x.json": content}, "x", reason) for content, reason in files] + [
             ({"a1\u00b2.json": "{"}, "a1\u00b2", "corrupt or partial JSON"),
             # b1³ has a log only: two failed nodes to sort.
             ({"nodes.txt": good + "a1\u00b2\n", "b1\u00b3.log": ""}, "a1\u00b2", "no result file"),
             ({b"n\xff.json": "{"}, "n\\xff", "corrupt or partial JSON"),
-            ({"x.json": json.dumps(result("x")) + " " * (results.MAX_FILE_BYTES + 1)}, "x",
-             "too large: "),
-            ({"x.json": None}, "x", "not a regular file"),
-            ({"x.log": "allocating fields....\nfield allocation failed in thread 0\n"}, "x",
-             "no result file; its log ends with: field allocation failed in thread 0"),
             ({"nodes.txt": good + "../outside\n"}, "../outside",
              "line 4 of nodes.txt is not a node name (a path); nothing opened"),
             ({"nodes.txt": good + "{outside}\n"}, "{outside}", "not a node name (a path)"),
             ({"nodes.txt": good + "..\n"}, "..", "not a node name (a folder)"),
             ({"nodes.txt": good + "n\0x\n"}, "n\\x00x", "not a node name (it holds a NUL)"),
         ]
+        parent = scratch_folder(self)
+        outside = os.path.join(parent, "outside")
+        with open(outside + ".log", "w") as f:
+            f.write("a line from outside the folder\n")
         for entries, node, reason in cases:
             with self.subTest(reason=reason):
-                parent = scratch_folder(self)
-                outside = os.path.join(parent, "outside")
-                with open(outside + ".log", "w") as f:
-                    f.write("a line from outside the folder\n")
-                folder = os.path.join(parent, "job")
-                os.mkdir(folder)
+                folder = tempfile.mkdtemp(dir=parent)
                 for name, content in [(f"n{i}.json", json.dumps(result(f"n{i}")))
                                       for i in (1, 2, 3)] + list(entries.items()):
                     path = os.path.join(os.fsencode(folder), os.fsencode(name))
@@ -398,20 +397,17 @@ class HostileFolderTest(unittest.TestCase):
         self.assertTrue(out.replace("\n", "").isprintable(), ascii(out))
         shown_brand = "\\x1b]0;pwned\\x07\\x1b[31mRED \\u202eevil $\\x$"
         for text in (f"group 1: {shown_brand}, zelvo", f"n1    {shown_brand}",
-                     "INVALID: bad\\x1b[2J / second line", "n3\\x1b[1m.json",
+                     "INVALID: bad\\x1b[2J / second line\n", "n3\\x1b[1m.json",
                      "its log ends with: boom\\x1b]0;x\\x07", "\n  n5\\u202e "):
             self.assertIn(text, out)
         # JSON keeps the data as it was and escapes it itself.
         code, out, _ = run_main(["report", "--json", d.path])
         self.assertTrue(out.isascii())
         self.assertEqual(strict_json(out)["groups"][0]["processor"], brand)
-        code, _, err = run_main(["report", os.path.join(d.path, "gone\x1b[31m")])
-        self.assertEqual(code, 2)
-        self.assertIn("gone\\x1b[31m: No such file", err)
-        try:
-            from matplotlib.figure import Figure
-        except ImportError:
-            self.skipTest("the plot's labels need matplotlib")
+        refused(self, ["report", os.path.join(d.path, "gone\x1b[31m")],
+                "gone\\x1b[31m: No such file")
+        skip_without_matplotlib(self)
+        from matplotlib.figure import Figure
         figures, save = [], Figure.savefig
         with mock.patch.object(Figure, "savefig", lambda fig, *a: figures.append(fig) or
                                save(fig, *a)):
@@ -459,12 +455,9 @@ class StatisticsTest(unittest.TestCase):
         for case, trace, cv, change, why in cases:
             with self.subTest(case):
                 steady = stats.steadiness(trace)
-                self.assertEqual(steady.no_verdict, why)
-                for value, expected in ((steady.cv, cv), (steady.change, change)):
-                    if expected is None:
-                        self.assertIsNone(value)
-                    else:
-                        self.assertAlmostEqual(value * 100, expected, places=1)
+                percents = [None if v is None else round(v * 100, 1)
+                            for v in (steady.cv, steady.change)]
+                self.assertEqual([steady.no_verdict, *percents], [why, cv, change])
 
     def test_spread_and_bootstrap(self):
         self.assertEqual([stats.spread(s) for s in ([100.0], [90.0, 100.0, 110.0], [0.0, 0.0])],
@@ -515,12 +508,10 @@ class RepeatedRunsTest(unittest.TestCase):
         self.assertEqual({n["node"]: n["flags"] for n in group["nodes"]}, {
             "n1": [], "n2": [], "n3": [], "slow": ["slow"], "noisy": ["unsteady"],
             "throttle": ["throttled"], "wobble": ["unsteady"], "gap": ["invalid"], "old": []})
-        self.assertEqual({f["node"]: f["error"] for f in report["failed"]}, {
-            "absent": "no result file",
-            "lone": "not a run's name in a folder of repeated runs (<node>.<k>.json, k = 1, 2, "
-                    "...); not read",
-            "n1.01": "not a run's name in a folder of repeated runs (<node>.<k>.json, k = 1, 2, "
-                     "...); not read"})
+        stray = ("not a run's name in a folder of repeated runs (<node>.<k>.json, k = 1, 2, ...); "
+                 "not read")
+        self.assertEqual({f["node"]: f["error"] for f in report["failed"]},
+                         {"absent": "no result file", "lone": stray, "n1.01": stray})
         self.assertEqual(report["summary"], {
             "nodes": 12, "groups": 1, "runs": 26, "passed": 4, "invalid": 1, "slow": 1,
             "unsteady": 2, "throttled": 1, "failed": 3, "flagged": 8,
@@ -528,8 +519,8 @@ class RepeatedRunsTest(unittest.TestCase):
         for row in [r"slow +AMD .* 2 auto +sse2 +standing_wave +64 +3 +90\.50 +90\.00-91\.00 "
                     r"+1\.1 % +yes +-9\.5 % +SLOW\n",
                     r"noisy +.* 3 +100\.00 +92\.00-108\.00 +16\.0 % +yes +\+0\.0 % +UNSTEADY\n",
-                    r"throttle +.* 100\.00-100\.00 +0\.0 % +yes +\+0\.0 % +THROTTLED: run 2 ends 7\.7 % "
-                    r"slower\n",
+                    r"throttle +.* 100\.00-100\.00 +0\.0 % +yes +\+0\.0 % +THROTTLED: run 2 ends "
+                    r"7\.7 % slower\n",
                     r"wobble +.* yes +\+0\.0 % +UNSTEADY: run 3 varies 5\.6 %\n",
                     r"gap +.* 2 +100\.00 .* no +\+0\.0 % +INVALID: run 2: no result file; its "
                     r"log ends with: field allocation failed\n"]:
@@ -632,11 +623,8 @@ class CompareTest(unittest.TestCase):
         ]
         for new, message in cases:
             with self.subTest(message):
-                code, out, err = run_main(["compare", *((new, base) if "BASE has" in message
-                                                        else (base, new))])
-                self.assertEqual((code, out), (2, ""))
-                self.assertIn(message, err)
-                self.assertEqual(err.count("\n"), 1)
+                sides = (new, base) if "BASE has" in message else (base, new)
+                self.assertEqual(refused(self, ["compare", *sides], message).count("\n"), 1)
 
 
 class TraceTest(unittest.TestCase):
@@ -667,17 +655,12 @@ class TraceTest(unittest.TestCase):
             self.assertTrue(out.endswith(verdict), out)
         self.assertEqual(strict_json(run_main(["trace", "--json", path])[1])["flags"],
                          ["throttled"])
-        code, _, err = run_main(["trace", os.path.join(d.path, "none.json")])
-        self.assertEqual(code, 2)
-        self.assertIn("none.json: cannot read: No such file", err)
-        try:
-            import matplotlib  # noqa: F401
-        except ImportError:
-            self.skipTest("the plot needs matplotlib")
+        refused(self, ["trace", os.path.join(d.path, "none.json")],
+                "none.json: cannot read: No such file")
+        skip_without_matplotlib(self)
         png = os.path.join(d.path, "t.png")
         self.assertEqual(run_main(["trace", "--plot", png, path])[0], 1)
-        with open(png, "rb") as f:
-            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        assert_png(self, png)
         code, _, err = run_main(["trace", "--plot", png, os.path.join(d.path, "old.json")])
         self.assertEqual((code, err), (0, f"zelvo-fleet: cannot draw the plot {png}: the file "
                                           "has no trace to draw\n"))
@@ -722,9 +705,7 @@ case "$2" in
     fi ;;
 esac
 """)
-        poll = mock.patch.object(slurm, "WAIT_FIRST_POLL_S", 0.01)
-        poll.start()
-        self.addCleanup(poll.stop)
+        self.enterContext(mock.patch.object(slurm, "WAIT_FIRST_POLL_S", 0.01))
         self.zelvo = _write_program(self.bin, "zelvo", f"""#!{sys.executable}
 import json, os, sys
 sys.path.insert(0, {HERE!r})
@@ -736,9 +717,8 @@ doc["run"]["command_line"] = sys.argv
 json.dump(doc, open(sys.argv[2], "w"))
 print("final score: 50.00 MGups")
 """)
-        self.env = mock.patch.dict(os.environ, {"PATH": self.bin + os.pathsep + os.environ["PATH"]})
-        self.env.start()
-        self.addCleanup(self.env.stop)
+        self.enterContext(mock.patch.dict(os.environ,
+                                          {"PATH": self.bin + os.pathsep + os.environ["PATH"]}))
 
     def test_submit_runs_one_task_per_node_and_the_report_reads_it(self):
         options = ["-d", "1", "-s", "64", "--threading", "it's os"]
@@ -774,10 +754,7 @@ print("final score: 50.00 MGups")
         ]
         for env, extra, message in cases:
             with self.subTest(message=message), mock.patch.dict(os.environ, env):
-                code, out, err = run_main(["submit", "--out", self.out, "--zelvo", self.zelvo,
-                                           *extra])
-                self.assertEqual((code, out), (2, ""))
-                self.assertIn(message, err)
+                refused(self, ["submit", "--out", self.out, "--zelvo", self.zelvo, *extra], message)
 
 if __name__ == "__main__":
     unittest.main()
