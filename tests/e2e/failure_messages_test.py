@@ -84,69 +84,53 @@ class Source:
     `code`, its text (format fields as holes) `literals[N]`."""
 
     def __init__(self, path, text):
-        self.path = path
-        self.literals = []
-        self.lines = []
-        pieces = []
-        at = 0
-        for m in TOKEN.finditer(text):
-            pieces.append(text[at:m.start()])
-            at = m.end()
-            if m.group("raw") is not None or m.group("text") is not None:
-                body = m.group("raw") if m.group("raw") is not None else unescape(m.group("text"))
-                pieces.append(f"@{len(self.literals)}@")
-                self.literals.append(as_template(body))
-                self.lines.append(text.count("\n", 0, m.start()) + 1)
-            else:
-                pieces.append(" " * len(m.group(0)) if m.group(0).startswith("/") else "' '")
-        pieces.append(text[at:])
-        self.code = "".join(pieces)
+        self.path, self.literals, self.lines = path, [], []
+
+        def take_out(m):
+            if m.group("raw") is None and m.group("text") is None:
+                return " " * len(m.group(0)) if m.group(0).startswith("/") else "' '"
+            raw = m.group("raw")
+            self.literals.append(as_template(raw if raw is not None else unescape(m.group("text"))))
+            self.lines.append(text.count("\n", 0, m.start()) + 1)
+            return f"@{len(self.literals) - 1}@"
+        self.code = TOKEN.sub(take_out, text)
 
     def texts(self, start=0, end=None):
         """The texts the expressions in code[start:end] build from literals:
         adjacent literals joined, literals linked by "+ value +" joined with a
         hole, and a hole where a value is added before or after. Yields
-        (line number, text)."""
-        end = len(self.code) if end is None else end
-        marks = list(re.finditer(r"@(\d+)@", self.code[start:end]))
+        (path, line number, text)."""
+        code = self.code[start:end]
+        marks = list(re.finditer(r"@(\d+)@", code))
         i = 0
         while i < len(marks):
             first = marks[i]
             text = self.literals[int(first.group(1))]
-            if re.search(r"\+\s*\(*\s*$", self.code[max(start, start + first.start() - 40):start + first.start()]):
+            if re.search(r"\+\s*\(*\s*$", code[max(0, first.start() - 40):first.start()]):
                 text = HOLE + text
             while i + 1 < len(marks):
-                between = self.code[start + marks[i].end():start + marks[i + 1].start()]
-                if between.strip() == "":
-                    text += self.literals[int(marks[i + 1].group(1))]
-                elif JOINED.match(between):
-                    text += HOLE + self.literals[int(marks[i + 1].group(1))]
-                else:
+                between = code[marks[i].end():marks[i + 1].start()]
+                if between.strip() and not JOINED.match(between):
                     break
+                text += (HOLE if between.strip() else "") + self.literals[int(marks[i + 1].group(1))]
                 i += 1
-            if re.match(r"\s*\)*\s*\+", self.code[start + marks[i].end():end]):
+            if re.match(r"\s*\)*\s*\+", code[marks[i].end():]):
                 text += HOLE
-            yield self.lines[int(first.group(1))], text
+            yield self.path, self.lines[int(first.group(1))], text
             i += 1
 
     def closing(self, open_at, opening, closing):
         depth = 0
         for i in range(open_at, len(self.code)):
-            if self.code[i] == opening:
-                depth += 1
-            elif self.code[i] == closing:
-                depth -= 1
-                if depth == 0:
-                    return i
+            depth += {opening: 1, closing: -1}.get(self.code[i], 0)
+            if depth == 0:
+                return i
         return len(self.code)
 
     def constants(self):
         """Named text constants (kName = "..."), as name and (path, line number, text)."""
         for m in re.finditer(r"\b(k[A-Z]\w*)\s*(?:\[\s*\])?\s*=\s*(?=@\d+@)", self.code):
-            yield m.group(1), (self.path,) + next(self.texts(m.end(), self.code.find(";", m.end())))
-
-    def all_texts(self):
-        return ((self.path, number, text) for number, text in self.texts())
+            yield m.group(1), next(self.texts(m.end(), self.code.find(";", m.end())))
 
     def written(self, constants):
         """What the writers' arguments and the builders' bodies print, as (path,
@@ -155,16 +139,14 @@ class Source:
             open_at = m.end() - 1
             close_at = self.closing(open_at, "(", ")")
             if m.group(1) in WRITERS:
-                yield from ((self.path, number, text) for number, text in self.texts(open_at, close_at))
-                for name in re.findall(r"\b(k[A-Z]\w*)\b", self.code[open_at:close_at]):
-                    if name in constants:
-                        yield constants[name]
+                yield from self.texts(open_at, close_at)
+                names = re.findall(r"\b(k[A-Z]\w*)\b", self.code[open_at:close_at])
+                yield from (constants[name] for name in names if name in constants)
             else:
                 body = re.match(r"\s*(?:const\s*)?(?:noexcept\s*)?\{", self.code[close_at + 1:])
                 if body:
                     body_at = close_at + body.end()
-                    body_end = self.closing(body_at, "{", "}")
-                    yield from ((self.path, number, text) for number, text in self.texts(body_at, body_end))
+                    yield from self.texts(body_at, self.closing(body_at, "{", "}"))
 
 
 def printed_lines(texts):
@@ -173,7 +155,7 @@ def printed_lines(texts):
     for path, number, text in texts:
         for line in text.split("\n"):
             line = line.strip(" ")
-            if re.search(r"[A-Za-z]", line.replace(HOLE, "")):
+            if re.search(r"[A-Za-z]", line):
                 yield path, number, line
 
 
@@ -182,14 +164,10 @@ def pattern(entry):
     stands for a hole or a word ("<isa> support not detected" covers "avx
     support not detected"); a trailing ": <reason>" may be missing (the system
     gave none)."""
-    optional_tail = re.search(r": <[^<>\s]+>$", entry)
-    body = entry[:optional_tail.start()] if optional_tail else entry
-    parts = PLACEHOLDER.split(body)
+    body, optional_tail = re.fullmatch(r"(.*?)(: <[^<>\s]+>)?", entry).groups()
     value = "(?:%s|[^\\s%s]+)" % (HOLE, HOLE)
-    regex = value.join(re.escape(p) for p in parts)
-    if optional_tail:
-        regex += "(?:: %s)?" % value
-    return re.compile(regex)
+    regex = value.join(re.escape(p) for p in PLACEHOLDER.split(body))
+    return re.compile(regex + ("(?:: %s)?" % value if optional_tail else ""))
 
 
 def matches(entry_pattern, line):
@@ -202,31 +180,18 @@ def shown(line):
 
 
 def failure_table(readme_path):
-    rows = []
-    in_table = False
+    """The README's section of failure messages as (message, meaning) rows."""
     with open(readme_path, encoding="utf-8") as f:
-        for line in f:
-            line = line.rstrip("\n")
-            if line == "## Failure messages":
-                in_table = True
-            elif in_table and line.startswith("## "):
-                break
-            elif in_table:
-                m = re.fullmatch(r"\| `([^`]+)` \| (.+) \|", line)
-                if m:
-                    rows.append((m.group(1), m.group(2)))
-    return rows
+        section = f.read().partition("\n## Failure messages\n")[2].partition("\n## ")[0]
+    return re.findall(r"^\| `([^`\n]+)` \| (.+) \|$", section, re.M)
 
 
 def read_sources(root):
     sources = []
-    for folder in SOURCE_DIRS:
-        for here, _, names in os.walk(os.path.join(root, folder)):
-            for name in sorted(names):
-                if name.endswith((".cpp", ".h", ".h.in")):
-                    path = os.path.join(here, name)
-                    with open(path, encoding="utf-8") as f:
-                        sources.append(Source(os.path.relpath(path, root), f.read()))
+    for here, _, names in (walked for folder in SOURCE_DIRS for walked in os.walk(os.path.join(root, folder))):
+        for path in (os.path.join(here, n) for n in sorted(names) if n.endswith((".cpp", ".h", ".h.in"))):
+            with open(path, encoding="utf-8") as f:
+                sources.append(Source(os.path.relpath(path, root), f.read()))
     return sources
 
 
@@ -237,16 +202,13 @@ class FailureTableTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.table = failure_table(README)
-        cls.rows = [message for message, _ in cls.table]
         sources = read_sources(SOURCE_ROOT)
-        constants = {}
-        for s in sources:
-            constants.update(s.constants())
-        cls.every_line = [t for s in sources for t in printed_lines(s.all_texts())]
+        constants = {name: where for s in sources for name, where in s.constants()}
+        cls.every_line = [t for s in sources for t in printed_lines(s.texts())]
         cls.written = [t for s in sources for t in printed_lines(s.written(constants))]
 
     def test_every_row_is_a_line_the_program_can_print(self):
-        self.assertGreater(len(self.rows), 10, "no failure messages table in the README")
+        self.assertGreater(len(self.table), 10, "no failure messages table in the README")
         for row, meaning in self.table:
             with self.subTest(row=row):
                 p = pattern(row)
@@ -258,7 +220,7 @@ class FailureTableTest(unittest.TestCase):
                                     f"the meaning of `{row}` names `{span}`: give that message a row of its own")
 
     def test_every_written_line_is_a_row_or_listed_as_something_else(self):
-        known = [pattern(e) for e in self.rows + WARNINGS + DETAILS + REFUSED_EARLIER]
+        known = [pattern(e) for e in [row for row, _ in self.table] + WARNINGS + DETAILS + REFUSED_EARLIER]
         self.assertGreater(len(self.written), 20, "the writers' arguments were not found")
         for path, number, line in self.written:
             with self.subTest(line=shown(line)):
@@ -301,7 +263,7 @@ class ExtractionTest(unittest.TestCase):
         cases = [
             ("solver H step error in thread <T>", "solver H step error in thread " + HOLE, True),
             ("<isa> support not detected", "avx2 support not detected", True),
-            ("<isa> support not detected", "avx2 support was not detected", False),
+            ("<isa> support not detected", "avx2 avx support not detected", False),  # one word only
             ("illegal instruction in thread <T>: x", HOLE + "illegal instruction in thread " + HOLE + ": x", True),
             ("zelvo: stopped: <reason>", "zelvo: stopped", True),
             ("zelvo: stopped: <reason>", "zelvo: stopped: " + HOLE, True),
