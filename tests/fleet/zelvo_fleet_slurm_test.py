@@ -136,11 +136,6 @@ class WaitTest(SlurmStandIns):
              f"zelvo-fleet: job {JOB} is pending (Priority)\n"
              f"zelvo-fleet: job {JOB} is pending (Resources)\n"
              f"zelvo-fleet: job {JOB} has started\n"),
-            # A reservation holds the nodes for a while: no reason to give up.
-            (("JobState=PENDING Reason=ReqNodeNotAvail,_Reserved_for_maintenance", running,
-              completed), {}, 0, done,
-             f"zelvo-fleet: job {JOB} is pending (ReqNodeNotAvail,_Reserved_for_maintenance)\n"
-             f"zelvo-fleet: job {JOB} has started\n"),
             # A node that ran no zelvo: "done", yet not complete.
             ((running, completed), {"NO_RESULT": "node2"}, 1, done,
              "zelvo-fleet: 1 of 2 nodes left a result file; none from node2\n"),
@@ -188,13 +183,15 @@ class WaitTest(SlurmStandIns):
             self.assertIn("--comment=repeat=2\n", f.read())
 
     def test_a_job_that_cannot_start_is_cancelled(self):
-        # Reasons that never clear as submitted, and some that do (the wait
-        # over those: test_wait_ends_with_the_job_and_counts_its_result_files).
+        # Reasons that never clear as submitted, and some that do (a reservation
+        # holds the nodes for a while; the wait over such reasons:
+        # test_wait_ends_with_the_job_and_counts_its_result_files).
         never = ["PartitionConfig", "PartitionNodeLimit", "BadConstraints",
                  "ReqNodeNotAvail,_UnavailableNodes:node2", "QOSMaxNodePerJobLimit",
                  "AssocMaxWallDurationPerJobLimit", "QOSMinGRES", "InvalidAccount"]
         clears = ["Priority", "Resources", "ReqNodeNotAvail,_UnavailableNodes:",
-                  "QOSGrpNodeLimit", "AssocMaxJobsLimit", "JobHeldUser", "PartitionDown"]
+                  "ReqNodeNotAvail,_Reserved_for_maintenance", "QOSGrpNodeLimit",
+                  "AssocMaxJobsLimit", "JobHeldUser", "PartitionDown"]
         for reason in never + clears:
             with self.subTest(reason=reason):
                 self.assertEqual(slurm.cannot_start(reason), reason in never)
