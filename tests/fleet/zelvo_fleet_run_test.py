@@ -16,6 +16,7 @@ from unittest import mock
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from zelvo_fleet_test import SCRIPT, _write_program, run_main, scratch_folder  # noqa: E402
+from zelvo_fleet_slurm_test import deadline  # noqa: E402
 from zelvo_fleet import local  # noqa: E402
 
 SCHEMA = os.path.join(HERE, "..", "..", "packaging", "zelvo-result.schema.json")
@@ -26,8 +27,10 @@ if __name__ == "__main__" and len(sys.argv) > 1 and not sys.argv[1].startswith("
 NODE = local.this_node()
 
 
-def _no_end(signum, frame):
-    raise AssertionError("run did not end")
+def fleet(*args, timeout=120):
+    """zelvo-fleet as a user runs it."""
+    return subprocess.run([sys.executable, SCRIPT, *args], capture_output=True, text=True,
+                          timeout=timeout)
 
 
 class StandInRunTest(unittest.TestCase):
@@ -49,45 +52,40 @@ echo '{}' >"$2"
         not_executable = os.path.join(bin_dir, "plain")
         open(not_executable, "w").close()
         done = "done: zelvo-fleet report {folder}\n"
+
         def names(*runs):
             return [f"{NODE}.{run}" for run in runs]
 
-        runs3 = names("1.json", "1.log", "2.json", "2.log", "3.json", "3.log")
+        def ok(*runs, of=3):
+            return "".join(f"run {k} of {of}: exit code 0\n" for k in runs)
+
         # (arguments, environment, exit code, standard output after the folder
         # line, standard error, the folder's files)
         cases = [
-            (["--repeat", "3"], {}, 0,
-             "run 1 of 3: exit code 0\nrun 2 of 3: exit code 0\nrun 3 of 3: exit code 0\n"
-             "3 of 3 runs left a result file\n" + done, "", runs3),
+            (["--repeat", "3"], {}, 0, ok(1, 2, 3) + "3 of 3 runs left a result file\n" + done,
+             "", names("1.json", "1.log", "2.json", "2.log", "3.json", "3.log")),
             # Without --repeat one run, named as a job's single run; with it even once numbered.
-            ([], {}, 0, "run 1 of 1: exit code 0\n1 of 1 run left a result file\n" + done, "",
-             [f"{NODE}.json", f"{NODE}.log"]),
-            (["--repeat", "1"], {}, 0,
-             "run 1 of 1: exit code 0\n1 of 1 run left a result file\n" + done, "",
-             [f"{NODE}.1.json", f"{NODE}.1.log"]),
+            *[(args, {}, 0, ok(1, of=1) + "1 of 1 run left a result file\n" + done, "", files)
+              for args, files in [([], names("json", "log")),
+                                  (["--repeat", "1"], names("1.json", "1.log"))]],
             # A run that leaves no file: the others still run, and the count says which.
-            (["--repeat", "3"], {"NO_RESULT": "2"}, 1,
-             "run 1 of 3: exit code 0\nrun 3 of 3: exit code 0\n" + done,
+            (["--repeat", "3"], {"NO_RESULT": "2"}, 1, ok(1, 3) + done,
              "zelvo-fleet: run 2 of 3: exit code 1, no result file; see its log "
              f"{{folder}}/{NODE}.2.log\n"
              "zelvo-fleet: 2 of 3 runs left a result file; none from run 2\n",
              names("1.json", "1.log", "2.log", "3.json", "3.log")),
-            # Ctrl-C stops the run in progress and says what has finished.
-            (["--repeat", "3"], {"INTERRUPT": "2"}, 130, "run 1 of 3: exit code 0\n",
-             "zelvo-fleet: interrupted: run 2 of 3 stopped; run 1 finished and left a "
-             "result file\n", names("1.json", "1.log", "2.log")),
-            (["--repeat", "3"], {"INTERRUPT": "2", "EARLY": "2"}, 130,
-             "run 1 of 3: exit code 0\n",
+            # Ctrl-C, or a TERM the same way, stops the run in progress (no zelvo
+            # is left running) and says what has finished.
+            *[(["--repeat", "3"], {stop: "2"}, 130, ok(1),
+               "zelvo-fleet: interrupted: run 2 of 3 stopped; run 1 finished and left a "
+               "result file\n", names("1.json", "1.log", "2.log"))
+              for stop in ("INTERRUPT", "TERMINATE")],
+            (["--repeat", "3"], {"INTERRUPT": "2", "EARLY": "2"}, 130, ok(1),
              "zelvo-fleet: interrupted: run 2 of 3 stopped (it left a result file); run 1 "
              "finished and left a result file\n", names("1.json", "1.log", "2.json", "2.log")),
-            # A TERM stops it the same way: no zelvo is left running.
-            (["--repeat", "3"], {"TERMINATE": "2"}, 130, "run 1 of 3: exit code 0\n",
-             "zelvo-fleet: interrupted: run 2 of 3 stopped; run 1 finished and left a "
-             "result file\n", names("1.json", "1.log", "2.log")),
             (["--repeat", "3"], {"INTERRUPT": "1"}, 130, "",
              "zelvo-fleet: interrupted: run 1 of 3 stopped; no run finished\n", names("1.log")),
-            (["--repeat", "3"], {"INTERRUPT": "3", "NO_RESULT": "1"}, 130,
-             "run 2 of 3: exit code 0\n",
+            (["--repeat", "3"], {"INTERRUPT": "3", "NO_RESULT": "1"}, 130, ok(2),
              "zelvo-fleet: run 1 of 3: exit code 1, no result file; see its log "
              f"{{folder}}/{NODE}.1.log\n"
              "zelvo-fleet: interrupted: run 3 of 3 stopped; runs 1 to 2 finished, 1 of them "
@@ -99,21 +97,15 @@ echo '{}' >"$2"
             for bad in ("0", "1001", "-1", "²", "2.0", "three", "", "1" * 5000)
         ] + [
             (["--", "-d", "1", "--json", "x.json"], "leave --json out of the zelvo options"),
-            (["--", "--json=x.json"], "leave --json out of the zelvo options"),
             (["--zelvo", "no-such-zelvo"], "no-such-zelvo not found on the PATH"),
             (["--zelvo", not_executable], f"cannot run {not_executable}: not an executable"),
         ]
         for args, env, code, out_end, err, files in cases:
             with self.subTest(args=args, env=env), mock.patch.dict(os.environ, env):
                 out_root = scratch_folder(self)
-                previous = signal.signal(signal.SIGALRM, _no_end)
-                signal.alarm(30)
-                try:
+                with deadline(30):
                     got = run_main(["run", "--out", out_root, "--zelvo", zelvo, *args,
                                     "--", "-d", "1"])
-                finally:
-                    signal.alarm(0)
-                    signal.signal(signal.SIGALRM, previous)
                 [name] = os.listdir(out_root)
                 folder = os.path.join(out_root, name)
                 self.assertRegex(name, r"^local-[0-9]{8}-[0-9]{6}$")
@@ -182,9 +174,9 @@ class RealZelvoRunTest(unittest.TestCase):
         with open(SCHEMA, encoding="utf-8") as f:
             validator = jsonschema.Draft202012Validator(json.load(f))
         out_root = scratch_folder(self)
-        answer = subprocess.run([sys.executable, SCRIPT, "run", "--repeat", "3", "--out",
-                                 out_root, "--zelvo", ZELVO, "--", "-d", "1", "-s", "64"],
-                                capture_output=True, text=True, timeout=120)
+        three_runs = ["run", "--repeat", "3", "--out", out_root, "--zelvo", ZELVO,
+                      "--", "-d", "1", "-s", "64"]
+        answer = fleet(*three_runs)
         self.assertEqual((answer.returncode, answer.stderr), (0, ""))
         [name] = os.listdir(out_root)
         folder = os.path.join(out_root, name)
@@ -207,17 +199,13 @@ class RealZelvoRunTest(unittest.TestCase):
         # The folder reads as one node of three runs, and a second such folder
         # compares with it: one verdict, exit 0 without a gate. On a shared
         # machine the report may flag noise (exit 1), never fail to read (2).
-        report = subprocess.run([sys.executable, SCRIPT, "report", folder], capture_output=True,
-                                text=True, timeout=60)
+        report = fleet("report", folder, timeout=60)
         self.assertIn(report.returncode, (0, 1), report.stderr)
         self.assertRegex(report.stdout, rf"(?m)^  {NODE} .* 3 ")
-        second = subprocess.run([sys.executable, SCRIPT, "run", "--repeat", "3", "--out",
-                                 out_root, "--zelvo", ZELVO, "--", "-d", "1", "-s", "64"],
-                                capture_output=True, text=True, timeout=120)
+        second = fleet(*three_runs)
         self.assertEqual((second.returncode, second.stderr), (0, ""))
         other = second.stdout.split("\n")[0].removeprefix("folder ")
-        compared = subprocess.run([sys.executable, SCRIPT, "compare", folder, other],
-                                  capture_output=True, text=True, timeout=60)
+        compared = fleet("compare", folder, other, timeout=60)
         self.assertEqual((compared.returncode, compared.stderr), (0, ""))
         verdicts = [line for line in compared.stdout.splitlines() if line.startswith("verdict: ")]
         self.assertIn(verdicts, [["verdict: faster"], ["verdict: slower"],
