@@ -8,6 +8,9 @@
 # today's build at one grid size against a new build at another:
 #   perf/side_by_side.sh ZELVO_A ZELVO_B ROUNDS [zelvo options...]
 #   A_OPTIONS="-s 192" B_OPTIONS="-s 512" perf/side_by_side.sh A B 3 -d 4 -n 1
+# RUN_PREFIX, when set, goes before each run's command line (split at blanks),
+# so that both builds run pinned while zelvo_memory_load loads the other cores:
+#   taskset -c 1 build/native/perf/zelvo_memory_load 200 & RUN_PREFIX="taskset -c 0" perf/side_by_side.sh A B 5 -d 4 -n 1
 set -eu
 [ $# -ge 3 ] || { echo "usage: $0 ZELVO_A ZELVO_B ROUNDS [zelvo options...]" >&2; exit 2; }
 a=$1 b=$2 rounds=$3
@@ -28,16 +31,16 @@ best_a=0 best_b=0 i=1
 scores_a="" scores_b=""
 while [ "$i" -le "$rounds" ]; do
   if [ $((i % 2)) -eq 1 ]; then
-    sa=$(score "$a" "$@" ${A_OPTIONS:-}); sb=$(score "$b" "$@" ${B_OPTIONS:-})
+    sa=$(score ${RUN_PREFIX:-} "$a" "$@" ${A_OPTIONS:-}); sb=$(score ${RUN_PREFIX:-} "$b" "$@" ${B_OPTIONS:-})
   else
-    sb=$(score "$b" "$@" ${B_OPTIONS:-}); sa=$(score "$a" "$@" ${A_OPTIONS:-})
+    sb=$(score ${RUN_PREFIX:-} "$b" "$@" ${B_OPTIONS:-}); sa=$(score ${RUN_PREFIX:-} "$a" "$@" ${A_OPTIONS:-})
   fi
   scores_a="$scores_a $sa" scores_b="$scores_b $sb"
   best_a=$(awk -v x="$best_a" -v y="$sa" 'BEGIN {print (y + 0 > x + 0) ? y : x}')
   best_b=$(awk -v x="$best_b" -v y="$sb" 'BEGIN {print (y + 0 > x + 0) ? y : x}')
   i=$((i + 1))
 done
-echo "options: $*${A_OPTIONS:+; A also $A_OPTIONS}${B_OPTIONS:+; B also $B_OPTIONS}"
+echo "options: $*${A_OPTIONS:+; A also $A_OPTIONS}${B_OPTIONS:+; B also $B_OPTIONS}${RUN_PREFIX:+; each run after $RUN_PREFIX}"
 echo "A runs:$scores_a"
 echo "B runs:$scores_b"
 awk -v a="$best_a" -v b="$best_b" \
