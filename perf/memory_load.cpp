@@ -10,15 +10,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <vector>
 
 namespace {
 
+// A whole number from low to high, digits only (strtoull alone would take a sign or blanks).
 bool parse(const char* text, unsigned long long low, unsigned long long high, unsigned long long& value) {
+  if (text[0] < '0' || text[0] > '9') return false;
   char* end = nullptr;
-  const std::string s = text;
-  if (s.empty() || s[0] < '0' || s[0] > '9') return false;
   value = std::strtoull(text, &end, 10);
   return *end == '\0' && value >= low && value <= high;
 }

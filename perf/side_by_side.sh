@@ -27,13 +27,16 @@ score() {
   if [ -n "$s" ]; then echo "$s"; else printf '%s\n' "$out" >&2; echo 0; fi
 }
 
+# One run of each build, with its own options and the common prefix (both split at blanks).
+run_a() { score ${RUN_PREFIX:-} "$a" "$@" ${A_OPTIONS:-}; }
+run_b() { score ${RUN_PREFIX:-} "$b" "$@" ${B_OPTIONS:-}; }
 best_a=0 best_b=0 i=1
 scores_a="" scores_b=""
 while [ "$i" -le "$rounds" ]; do
   if [ $((i % 2)) -eq 1 ]; then
-    sa=$(score ${RUN_PREFIX:-} "$a" "$@" ${A_OPTIONS:-}); sb=$(score ${RUN_PREFIX:-} "$b" "$@" ${B_OPTIONS:-})
+    sa=$(run_a "$@"); sb=$(run_b "$@")
   else
-    sb=$(score ${RUN_PREFIX:-} "$b" "$@" ${B_OPTIONS:-}); sa=$(score ${RUN_PREFIX:-} "$a" "$@" ${A_OPTIONS:-})
+    sb=$(run_b "$@"); sa=$(run_a "$@")
   fi
   scores_a="$scores_a $sa" scores_b="$scores_b $sb"
   best_a=$(awk -v x="$best_a" -v y="$sa" 'BEGIN {print (y + 0 > x + 0) ? y : x}')

@@ -187,14 +187,13 @@ void prefetch_ahead(const Cell* far_plane, const Cell* own, const Cell* next_row
     const auto ahead = [](const Cell* cell, std::uintptr_t bytes) {
       return reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(cell) + bytes);
     };
+    __builtin_prefetch(ahead(next_row, kNearAheadBytes), 0, 3);
     if constexpr (Cells::kStepHintsToL1) {
       __builtin_prefetch(ahead(far_plane, kL1AheadBytes), 0, 3);
       __builtin_prefetch(ahead(own, kL1AheadBytes), 1, 3);
-      __builtin_prefetch(ahead(next_row, kNearAheadBytes), 0, 3);
     } else {
       __builtin_prefetch(ahead(far_plane, kNearAheadBytes), 0, 3);
       __builtin_prefetch(ahead(own, kNearAheadBytes), 1, 3);
-      __builtin_prefetch(ahead(next_row, kNearAheadBytes), 0, 3);
       __builtin_prefetch(ahead(far_plane, kFarAheadBytes), 0, 1);
       __builtin_prefetch(ahead(own, kFarAheadBytes), 1, 1);
     }
@@ -351,7 +350,7 @@ void step_both_row(Cell* h, Cell* e, std::uint64_t edge, std::uint64_t n,
   const Cell* hx = h - edge * edge;
   const Cell* hy = h - edge;
   auto c = Cells::load(e + 1);
-  auto ez = Cells::load(e + 2);
+  const auto ez = Cells::load(e + 2);
   auto hz = Cells::new_h(Cells::load(h + 1), c, ex + 1, ey + 1, ez, kh);
   Cells::store(h + 1, hz);
   c = ez;
@@ -366,37 +365,29 @@ void step_both_row(Cell* h, Cell* e, std::uint64_t edge, std::uint64_t n,
   const auto at = [](auto* cell, std::uintptr_t offset) {
     return reinterpret_cast<decltype(cell)>(reinterpret_cast<std::uintptr_t>(cell) + offset);
   };
-  std::uintptr_t offset = 2 * sizeof(Cell);
-  const std::uintptr_t pairs_end = n * sizeof(Cell);  // pairs (z, z + 1) with z + 1 < n
-  for (; offset + sizeof(Cell) < pairs_end; offset += 2 * sizeof(Cell)) {
-    asm("" : "+r"(offset));
-    const Cell* ex0 = at(ex, offset);
-    const Cell* ey0 = at(ey, offset);
-    const Cell* hx0 = at(hx, offset);
-    const Cell* hy0 = at(hy, offset);
-    Cell* h0 = at(h, offset);
-    Cell* e0 = at(e, offset);
-    prefetch_ahead<Cells, kPrefetch>(ex0, h0, hx0);
-    const auto ez0 = Cells::load(e0 + 1);
-    const auto hc0 = Cells::new_h(Cells::load(h0), c, ex0, ey0, ez0, kh);
-    Cells::store(h0, hc0);
-    Cells::store(e0, Cells::new_e(c, hc0, hx0, hy0, hz, ke));
-    const auto ez1 = Cells::load(e0 + 2);
-    const auto hc1 = Cells::new_h(Cells::load(h0 + 1), ez0, ex0 + 1, ey0 + 1, ez1, kh);
-    Cells::store(h0 + 1, hc1);
-    Cells::store(e0 + 1, Cells::new_e(ez0, hc1, hx0 + 1, hy0 + 1, hc0, ke));
-    hz = hc1;
-    c = ez1;
-  }
-  const std::uint64_t z = offset / sizeof(Cell);
-  if (z < n) {  // an odd count leaves one cell
-    prefetch_ahead<Cells, kPrefetch>(ex + z, h + z, hx + z);
-    ez = Cells::load(e + z + 1);
-    const auto hc = Cells::new_h(Cells::load(h + z), c, ex + z, ey + z, ez, kh);
-    Cells::store(h + z, hc);
-    Cells::store(e + z, Cells::new_e(c, hc, hx + z, hy + z, hz, ke));
+  // H then E at cell i past the one `offset` bytes into the row; c (old E
+  // there) and hz (the new H below it) move on by one cell.
+  const auto both = [&](std::uintptr_t offset, std::uint64_t i) __attribute__((always_inline)) {
+    Cell* h0 = at(h, offset) + i;
+    Cell* e0 = at(e, offset) + i;
+    const auto next = Cells::load(e0 + 1);
+    const auto hc = Cells::new_h(Cells::load(h0), c, at(ex, offset) + i, at(ey, offset) + i, next, kh);
+    Cells::store(h0, hc);
+    Cells::store(e0, Cells::new_e(c, hc, at(hx, offset) + i, at(hy, offset) + i, hz, ke));
     hz = hc;
-    c = ez;
+    c = next;
+  };
+  const std::uintptr_t end = n * sizeof(Cell);  // cells 2..n-1
+  std::uintptr_t offset = 2 * sizeof(Cell);
+  for (; offset + sizeof(Cell) < end; offset += 2 * sizeof(Cell)) {
+    asm("" : "+r"(offset));
+    prefetch_ahead<Cells, kPrefetch>(at(ex, offset), at(h, offset), at(hx, offset));
+    both(offset, 0);
+    both(offset, 1);
+  }
+  if (offset < end) {  // an odd count leaves one cell
+    prefetch_ahead<Cells, kPrefetch>(at(ex, offset), at(h, offset), at(hx, offset));
+    both(offset, 0);
   }
   Cells::store(e + n, Cells::new_e(c, Cells::load(h + n), hx + n, hy + n, hz, ke));
 }
