@@ -181,8 +181,8 @@ struct VectorCells {
 // E of the next row, which the previous plane's pass read as its far plane.
 // Cells with kStepHintsToL1 hint the second one too (prefetch_near_row). One
 // thread, idle machine, interleaved as above: sse2 at n = 192 1.01 to 1.04
-// times as fast as without, n = 512 1.04, avx the same; the fma loop, with a
-// third of the instructions per cell, measured no change from it.
+// times as fast as without, n = 512 1.04, avx the same; the fma loop, with
+// half the instructions per cell, measured no change from it.
 constexpr std::uintptr_t kNearAheadBytes = 16 * sizeof(Cell);
 constexpr std::uintptr_t kFarAheadBytes = 128 * sizeof(Cell);
 constexpr std::uintptr_t kL1AheadBytes = 64 * sizeof(Cell);
