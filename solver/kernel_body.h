@@ -341,7 +341,10 @@ void step_h_row(Cell* h, const Cell* e, std::uint64_t edge, std::uint64_t n,
   }
 }
 
-// E on the cells 2..n of one row.
+// E on the cells 2..n of one row. The fused step runs it on row n and plane n,
+// where H is never updated: its cells come from memory, not from a row or
+// plane the sweep has just written, so they get the far hints (sse2, n = 192,
+// one thread: 1.007 times as fast as with the hints on the plane below).
 template <class Cells, bool kPrefetch>
 void step_e_row(Cell* e, const Cell* h, std::uint64_t edge, std::uint64_t n,
                 typename Cells::Coefficient k) {
@@ -349,7 +352,7 @@ void step_e_row(Cell* e, const Cell* h, std::uint64_t edge, std::uint64_t n,
   const Cell* hy = h - edge;
   auto hz = Cells::load(h + 1);
   for (std::uint64_t z = 2; z <= n; ++z) {
-    prefetch_ahead<Cells, kPrefetch>(hx + z, e + z, hy + z);
+    prefetch_ahead<Cells, kPrefetch>(h + z, e + z, hx + z);
     const auto c = Cells::load(h + z);
     Cells::store(e + z, Cells::new_e(Cells::load(e + z), c, hx + z, hy + z, hz, k));
     hz = c;
